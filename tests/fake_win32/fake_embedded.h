@@ -1,0 +1,13 @@
+// The embedded data of the host build: tests choose the archive and the
+// licence text the product sees.
+#pragma once
+
+#include <string>
+
+namespace fake {
+
+void set_payload(std::string pool, std::string directory);
+void set_licence(std::string text);
+void reset_embedded();
+
+}  // namespace fake

@@ -1,0 +1,85 @@
+// Simulated kernel: process heap, file system, message boxes, process exit and
+// the log of platform calls in the order the product made them.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fake {
+
+// ExitProcess unwinds to the test with this.
+struct ProcessExit {
+    UINT code;
+};
+
+// Runs product code as a process: gives the exit code if it ended the process,
+// nothing if it returned.
+std::optional<UINT> run_process(const std::function<void()> &body);
+
+// Text helpers: the product speaks UTF-16 (wchar_t is 16 bits in this build).
+std::u16string u16(const wchar_t *text);
+std::u16string u16(std::string_view ascii);
+std::string narrow(std::u16string_view text);  // ASCII view for messages and logs
+
+// Every platform call the product makes, in order, as "Name" or "Name argument".
+extern std::vector<std::string> calls;
+void log_call(std::string name, std::u16string_view argument = {});
+std::vector<std::string> calls_named(std::string_view name);
+
+struct Heap {
+    // 1-based number of the allocation that fails (returns null); 0: none fails.
+    unsigned fail_allocation = 0;
+    unsigned allocations = 0;
+    std::map<void *, size_t> live;  // block -> size
+    unsigned bad_frees = 0;         // frees of blocks this heap never gave out
+    size_t live_blocks() const { return live.size(); }
+};
+extern Heap heap;
+
+struct FileNode {
+    bool is_folder = false;
+    std::string bytes;
+};
+
+// Paths compare without regard to ASCII case, as on Windows; "C:" always
+// exists and a path starting with a single backslash lies on drive C:.
+struct FileSystem {
+    std::map<std::string, FileNode> nodes;  // key: normalised path
+    std::function<bool(std::u16string_view path)> open_fails;  // CreateFileW gives INVALID_HANDLE_VALUE
+    bool write_fails = false;                   // WriteFile returns FALSE having written nothing
+    std::optional<size_t> short_write_limit;    // WriteFile writes at most this many bytes, returns TRUE
+    std::map<HANDLE, std::string> handles;      // open handle -> normalised path
+    unsigned writes = 0;                        // WriteFile calls
+    unsigned bad_closes = 0;                    // CloseHandle on a handle that is not open
+
+    void add_folder(std::u16string_view path);  // with every missing folder above it
+    void add_file(std::u16string_view path, std::string_view bytes);  // folders above created too
+    bool is_folder(std::u16string_view path) const;
+    bool is_file(std::u16string_view path) const;
+    std::optional<std::string> read(std::u16string_view path) const;
+    size_t open_handles() const { return handles.size(); }
+};
+extern FileSystem files;
+std::string normalise_path(std::u16string_view path);
+
+struct MessageBoxRecord {
+    HWND owner;
+    std::u16string text;
+    std::optional<std::u16string> caption;  // nothing: the null caption
+    UINT type;
+};
+extern std::vector<MessageBoxRecord> message_boxes;
+// Runs while a message box is "on screen", before MessageBoxW returns IDOK.
+extern std::function<void(const MessageBoxRecord &)> on_message_box;
+
+void reset_kernel();
+
+}  // namespace fake

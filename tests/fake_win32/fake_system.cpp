@@ -1,0 +1,7 @@
+#include "fake.h"
+
+namespace fake {
+
+void reset_system() {}
+
+}  // namespace fake

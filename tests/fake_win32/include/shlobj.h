@@ -1,0 +1,18 @@
+// Host stand-in for the shell header (see windows.h beside it).
+#pragma once
+
+#include <windows.h>
+
+typedef struct _GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+} GUID;
+typedef GUID KNOWNFOLDERID;
+#define REFKNOWNFOLDERID const KNOWNFOLDERID &
+
+extern const KNOWNFOLDERID FOLDERID_RoamingAppData;
+extern const KNOWNFOLDERID FOLDERID_StartMenu;
+
+HRESULT WINAPI SHGetKnownFolderPath(REFKNOWNFOLDERID folder, DWORD flags, HANDLE token, PWSTR *path);
