@@ -1,0 +1,30 @@
+// Reader of the payload archive embedded in the installer: lookup of an entry
+// by name and the rebuilding and verification of its bytes.
+#pragma once
+
+#include <windows.h>
+
+// One entry of payload_directory as the lookup found it.
+struct payload_entry {
+    DWORD checksum;
+    DWORD size;
+    const BYTE *references;  // first chunk reference: offset, count (32-bit LE each), up to the end of list
+};
+
+// The first entry whose name begins with name. False when no entry matches
+// before the end of the directory.
+bool find_entry(const char *name, payload_entry *entry);
+
+// An entry's bytes in a block of the process heap, owned by the caller.
+// bytes is null when the heap had no block of that size.
+struct loaded_entry {
+    BYTE *bytes;
+    DWORD size;
+};
+
+// Rebuilds and verifies the entry. A corrupted archive (or an absent name) is
+// reported in a message box owned by owner and ends the process with exit code 1.
+loaded_entry load_entry(HWND owner, const char *name);
+
+// Low 32 bits of the 64-bit FNV-1a hash of the bytes.
+DWORD payload_checksum(const BYTE *bytes, DWORD size);
