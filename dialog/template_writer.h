@@ -1,0 +1,34 @@
+// Dialog templates written at run time, in the extended template format, into
+// one static buffer that is handed to DialogBoxIndirectParamW.
+#pragma once
+
+#include <windows.h>
+
+// A control's place in dialog units; add_control writes x = left,
+// cx = right - left, y = top, cy = bottom - top.
+struct control_rect {
+    LONG left;
+    LONG right;
+    LONG top;
+    LONG bottom;
+};
+
+enum : unsigned long { TEMPLATE_CAPACITY = 0x1010000 };
+
+// The dialog manager needs the header and every item on a 4-byte boundary in
+// memory, and the writer aligns by offset, so the buffer itself must be aligned.
+alignas(16) extern BYTE template_buffer[TEMPLATE_CAPACITY];
+extern unsigned long long template_length;  // bytes in use, also the write position
+
+// Starts a new template at offset 0 and empties the command table.
+void begin_template(const WCHAR *title, int width, int height);
+// Appends one control; text may be null (written as an empty string).
+void add_control(DWORD ex_style, DWORD style, const control_rect &rect, DWORD id, const WCHAR *class_name,
+                 const WCHAR *text);
+
+// The append steps: each writes at template_length and checks nothing.
+void template_append_u8(BYTE value);
+void template_append_u16(WORD value);
+void template_append_u32(DWORD value);
+void template_append_wide(const WCHAR *text);
+void template_align();

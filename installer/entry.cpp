@@ -1,0 +1,42 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include "installer/licence_page.h"
+#include "installer/shared.h"
+
+namespace {
+
+typedef BOOL(WINAPI *set_dpi_awareness_context)(DPI_AWARENESS_CONTEXT context);
+
+// Neither call can change what the installer does next, so their results are
+// not examined; systems older than the DPI call simply go without it.
+void prepare_user_interface() {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    HMODULE user32 = LoadLibraryW(L"user32.dll");
+    FARPROC found = GetProcAddress(user32, "SetProcessDpiAwarenessContext");
+    if (!found) return;
+    // Through a plain function type first: the found address has a different signature.
+    reinterpret_cast<set_dpi_awareness_context>(reinterpret_cast<void (*)()>(found))(
+        DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+}
+
+}  // namespace
+
+extern "C" void WINAPI installer_entry() {
+    // The installer runs elevated, often from a downloads folder: never load a
+    // DLL planted beside it.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    prepare_user_interface();
+    WCHAR *text = widen_licence_text();
+    if (!text) {
+        MessageBoxW(nullptr, TEXT_NO_MEMORY, nullptr, MB_OK);
+        ExitProcess(EXIT_LICENCE_TEXT_NO_MEMORY);
+    }
+    INT_PTR agreed = run_licence_page(text);
+    if (agreed == 0) ExitProcess(EXIT_DONE);
+    // Only Agree goes on; -1 means the page could not be created at all.
+    if (agreed != 1) ExitProcess(EXIT_LICENCE_PAGE_FAILED);
+    // The user has agreed: the selection page runs here, then the process ends.
+    ExitProcess(EXIT_DONE);
+}

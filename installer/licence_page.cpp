@@ -1,0 +1,44 @@
+#include "installer/licence_page.h"
+
+#include "dialog/command_table.h"
+#include "dialog/template_writer.h"
+#include "installer/embedded_data.h"
+#include "installer/page_header.h"
+
+WCHAR *widen_licence_text() {
+    SIZE_T length = SIZE_T(licence_text.end - licence_text.start);
+    // Zero-filled, so the last unit is already the terminator.
+    WCHAR *text = static_cast<WCHAR *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 2 * length + 2));
+    if (!text) return nullptr;
+    for (SIZE_T i = 0; i < length; ++i) text[i] = WCHAR(licence_text.start[i]);
+    return text;
+}
+
+namespace {
+
+void add_licence_controls(const WCHAR *text) {
+    const control_rect prompt = {13, 296, 28, 41};
+    add_control(0, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, prompt, 0, L"STATIC",
+                L"To install Quenthalvox, you need to agree to the end-user license agreement.");
+    // No horizontal scrolling: each clause is one long line that the box wraps.
+    const control_rect box = {19, 290, 46, 161};
+    add_control(WS_EX_STATICEDGE,
+                WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE, box, 0,
+                L"EDIT", text);
+    // Cancel before Agree: the tab order runs text, Cancel, Agree.
+    const control_rect cancel = {252, 302, 172, 186};
+    add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, cancel, IDCANCEL, L"BUTTON", L"&Cancel");
+    const control_rect agree = {198, 248, 172, 186};
+    add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, agree, IDOK, L"BUTTON", L"&Agree");
+}
+
+}  // namespace
+
+INT_PTR run_licence_page(const WCHAR *text) {
+    begin_page();
+    add_licence_controls(text);
+    register_command(IDCANCEL, on_cancel);
+    register_command(IDOK, on_agree);
+    return DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,
+                                   shared_dialog_proc, 0);
+}
