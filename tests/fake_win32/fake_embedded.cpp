@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <memory>
+
 // The product reads these as constants; only this file, the stand-in for the
 // executable's data, writes them.
 struct embedded_bytes {
@@ -17,25 +20,26 @@ embedded_bytes licence_text;
 namespace fake {
 namespace {
 
-std::string pool_bytes, directory_bytes, licence_bytes;
+// Each block is a heap copy of exactly its length, with nothing after it, so
+// AddressSanitizer reports a read one byte past the end as it happens.
+std::unique_ptr<BYTE[]> pool_bytes, directory_bytes, licence_bytes;
 
-void point_at(embedded_bytes &block, const std::string &bytes) {
-    block.start = reinterpret_cast<const BYTE *>(bytes.data());
+void point_at(embedded_bytes &block, std::unique_ptr<BYTE[]> &storage, const std::string &bytes) {
+    storage.reset(new BYTE[bytes.size()]);
+    std::memcpy(storage.get(), bytes.data(), bytes.size());
+    block.start = storage.get();
     block.end = block.start + bytes.size();
 }
 
 }  // namespace
 
 void set_payload(std::string pool, std::string directory) {
-    pool_bytes = std::move(pool);
-    directory_bytes = std::move(directory);
-    point_at(payload_pool, pool_bytes);
-    point_at(payload_directory, directory_bytes);
+    point_at(payload_pool, pool_bytes, pool);
+    point_at(payload_directory, directory_bytes, directory);
 }
 
 void set_licence(std::string text) {
-    licence_bytes = std::move(text);
-    point_at(licence_text, licence_bytes);
+    point_at(licence_text, licence_bytes, text);
 }
 
 void reset_embedded() {

@@ -6,6 +6,8 @@
 
 namespace fake {
 
+// The product sees copies of exactly these bytes: nothing readable lies past
+// either block's end.
 void set_payload(std::string pool, std::string directory);
 void set_licence(std::string text);
 void reset_embedded();

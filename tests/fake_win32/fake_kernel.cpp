@@ -112,6 +112,7 @@ std::optional<std::string> FileSystem::read(std::u16string_view path) const {
 
 void reset_kernel() {
     calls.clear();
+    for (auto &block : heap.live) std::free(block.first);
     heap = Heap{};
     files = FileSystem{};
     message_boxes.clear();
@@ -132,6 +133,7 @@ HANDLE WINAPI GetProcessHeap() {
 
 LPVOID WINAPI HeapAlloc(HANDLE heap_handle, DWORD flags, SIZE_T bytes) {
     log_call("HeapAlloc");
+    heap.allocation_flags.push_back(flags);
     if (heap_handle != process_heap) return nullptr;
     if (++heap.allocations == heap.fail_allocation) return nullptr;
     void *block = std::malloc(bytes ? bytes : 1);
@@ -152,8 +154,9 @@ BOOL WINAPI HeapFree(HANDLE heap_handle, DWORD, LPVOID block) {
     return TRUE;
 }
 
-BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
     log_call("CreateDirectoryW", view(path));
+    if (security) ++files.secured_folders;
     std::string key = normalise_path(view(path));
     if (key.empty()) return set_error(ERROR_PATH_NOT_FOUND);
     if (key == "C:" || files.nodes.count(key)) return set_error(ERROR_ALREADY_EXISTS);
@@ -162,9 +165,11 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
     return TRUE;
 }
 
-HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                          HANDLE) {
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD attributes, HANDLE template_file) {
     log_call("CreateFileW", view(path));
+    files.opens.push_back(OpenRecord{std::u16string(view(path)), access, share, disposition, attributes,
+                                     security != nullptr, template_file != nullptr});
     std::string key = normalise_path(view(path));
     if (files.open_fails && files.open_fails(view(path))) {
         set_error(ERROR_ACCESS_DENIED);
@@ -188,9 +193,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUT
     return handle;
 }
 
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED) {
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped) {
     log_call("WriteFile");
     ++files.writes;
+    if (overlapped) ++files.overlapped_writes;
     if (written) *written = 0;
     auto open = files.handles.find(file);
     if (open == files.handles.end()) return set_error(ERROR_ACCESS_DENIED);

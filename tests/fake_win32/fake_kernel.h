@@ -40,6 +40,7 @@ struct Heap {
     unsigned allocations = 0;
     std::map<void *, size_t> live;  // block -> size
     unsigned bad_frees = 0;         // frees of blocks this heap never gave out
+    std::vector<DWORD> allocation_flags;  // flags of every HeapAlloc, in order
     size_t live_blocks() const { return live.size(); }
 };
 extern Heap heap;
@@ -51,6 +52,13 @@ struct FileNode {
 
 // Paths compare without regard to ASCII case, as on Windows; "C:" always
 // exists and a path starting with a single backslash lies on drive C:.
+// The arguments of one CreateFileW call.
+struct OpenRecord {
+    std::u16string path;
+    DWORD access, share, disposition, attributes;
+    bool security, template_file;  // whether each was passed (non-null)
+};
+
 struct FileSystem {
     std::map<std::string, FileNode> nodes;  // key: normalised path
     std::function<bool(std::u16string_view path)> open_fails;  // CreateFileW gives INVALID_HANDLE_VALUE
@@ -59,6 +67,9 @@ struct FileSystem {
     std::map<HANDLE, std::string> handles;      // open handle -> normalised path
     unsigned writes = 0;                        // WriteFile calls
     unsigned bad_closes = 0;                    // CloseHandle on a handle that is not open
+    std::vector<OpenRecord> opens;              // every CreateFileW, in order
+    unsigned overlapped_writes = 0;             // WriteFile calls given an OVERLAPPED
+    unsigned secured_folders = 0;               // CreateDirectoryW calls given security attributes
 
     void add_folder(std::u16string_view path);  // with every missing folder above it
     void add_file(std::u16string_view path, std::string_view bytes);  // folders above created too
@@ -80,6 +91,8 @@ extern std::vector<MessageBoxRecord> message_boxes;
 // Runs while a message box is "on screen", before MessageBoxW returns IDOK.
 extern std::function<void(const MessageBoxRecord &)> on_message_box;
 
+// Frees every block still live, so blocks of a process that ended are not
+// reported as leaks.
 void reset_kernel();
 
 }  // namespace fake

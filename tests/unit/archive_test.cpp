@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+
+#include "archive_builder.h"
+#include "fake.h"
+#include "installer/embedded_data.h"
+#include "payload/archive.h"
+
+using namespace archive_builder;
+
+namespace {
+
+HWND const OWNER = reinterpret_cast<HWND>(0x5A0);
+const char16_t CORRUPTED[] = u"The installer has been corrupted. Please download Quenthalvox again.";
+const unsigned char GARBAGE = 0xBE;  // what the fake heap puts in a block it was not asked to clear
+
+std::string pattern(size_t length, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(length, '\0');
+    for (char &byte : bytes) byte = static_cast<char>(random());
+    return bytes;
+}
+
+std::string block_bytes(const BYTE *bytes, size_t size) { return std::string(reinterpret_cast<const char *>(bytes), size); }
+
+struct Load {
+    std::optional<UINT> exit;
+    loaded_entry loaded{};
+    std::optional<std::string> buffer_at_report;  // the entry's buffer while the report was on screen
+};
+
+Load load(const char *name) {
+    Load result;
+    fake::on_message_box = [&](const fake::MessageBoxRecord &) {
+        if (fake::heap.live_blocks() == 1) {
+            auto block = *fake::heap.live.begin();
+            result.buffer_at_report = block_bytes(static_cast<BYTE *>(block.first), block.second);
+        }
+    };
+    result.exit = fake::run_process([&] { result.loaded = load_entry(OWNER, name); });
+    fake::on_message_box = nullptr;
+    return result;
+}
+
+std::string take(loaded_entry loaded) {
+    std::string bytes = block_bytes(loaded.bytes, loaded.size);
+    HeapFree(GetProcessHeap(), 0, loaded.bytes);
+    return bytes;
+}
+
+void expect_corruption_report(const Load &result) {
+    EXPECT_EQ(result.exit, std::optional<UINT>(1));
+    ASSERT_EQ(fake::message_boxes.size(), 1u);
+    const fake::MessageBoxRecord &box = fake::message_boxes[0];
+    EXPECT_EQ(box.owner, OWNER);
+    EXPECT_EQ(box.text, CORRUPTED);
+    EXPECT_FALSE(box.caption.has_value());
+    EXPECT_EQ(box.type, UINT(MB_OK));
+    EXPECT_TRUE(fake::calls_named("HeapFree").empty());
+}
+
+}  // namespace
+
+TEST(PayloadChecksum, KnownValuesOfTheLowHalfOf64BitFnv1a) {
+    const BYTE abc[] = {'a', 'b', 'c'};
+    EXPECT_EQ(payload_checksum(abc, 3), 0x0541574Bu);
+    EXPECT_NE(payload_checksum(abc, 3), 0x1A47E90Bu);  // the 32-bit FNV-1a of the same bytes
+    EXPECT_EQ(payload_checksum(abc, 0), 0x84222325u);
+    EXPECT_EQ(fnv64_low("abc"), 0x0541574Bu);
+}
+
+TEST(PayloadChecksum, MatchesThe64BitDefinitionOnEveryLength) {
+    std::string bytes = pattern(4099, 7);
+    for (size_t length : {1u, 2u, 7u, 8u, 9u, 63u, 64u, 65u, 255u, 1000u, 4096u}) {
+        std::string_view slice(bytes.data() + 3, length);  // unaligned start
+        EXPECT_EQ(payload_checksum(reinterpret_cast<const BYTE *>(slice.data()), DWORD(slice.size())),
+                  fnv64_low(slice))
+            << "length " << slice.size();
+    }
+}
+
+TEST(FindEntry, SelectsTheFirstEntryWhoseNameBeginsWithTheRequest) {
+    std::string pool = pattern(64, 1);
+    std::vector<Entry> entries = {
+        entry("bin/a", pool, {{0, 1}}),
+        entry("bin/ab", pool, {{5, 2}, {9, 0}, {0, 3}}),  // a zero-count slice and one at offset 0
+        entry("bin/target_cl64", pool, {{1, 3}}),
+        entry("bin/target_cl32", pool, {{2, 4}}),
+        entry("Bin/C", pool, {{3, 5}}),
+    };
+    fake::set_payload(pool, directory(entries));
+    std::vector<Layout> places = layout(entries);
+    struct Case {
+        const char *name;
+        int selected;  // index into entries, -1: absent
+    } cases[] = {
+        {"bin/a", 0},           {"bin/ab", 1},         {"", 0},
+        {"bin/", 0},            {"bin/target_cl", 2},  {"bin/target_cl3", 3},
+        {"bin/target_cl32", 3}, {"Bin/C", 4},          {"bin/abc", -1},
+        {"bin/target_cl645", -1}, {"bin/A", -1},      {"BIN/ab", -1},
+        {"bin/c", -1},          {"x", -1},
+    };
+    for (const Case &c : cases) {
+        payload_entry found{};
+        bool present = find_entry(c.name, &found);
+        EXPECT_EQ(present, c.selected >= 0) << '"' << c.name << '"';
+        if (!present || c.selected < 0) continue;
+        const Entry &expected = entries[c.selected];
+        EXPECT_EQ(found.size, expected.size) << c.name;
+        EXPECT_EQ(found.checksum, expected.checksum) << c.name;
+        EXPECT_EQ(found.references, payload_directory.start + places[c.selected].references) << c.name;
+    }
+}
+
+// The walk ends where the directory does, however the directory ends; every
+// block the fake gives the reader is exactly its length, so a read past it is
+// an AddressSanitizer error.
+TEST(FindEntry, AnAbsentNameNeverTakesTheWalkPastTheDirectory) {
+    std::string pool = pattern(32, 2);
+    std::vector<Entry> entries = {entry("first", pool, {{0, 4}, {4, 4}}), entry("second", pool, {{8, 8}})};
+    std::string whole = directory(entries, false);
+    std::vector<Layout> places = layout(entries);
+    struct Case {
+        const char *what;
+        std::string bytes;
+        bool second_present;
+    } cases[] = {
+        {"empty directory", "", false},
+        {"only the end mark", std::string(1, '\0'), false},
+        {"no end mark", whole, true},
+        {"cut inside a name", whole.substr(0, places[1].name + 3), false},
+        {"cut after a name's zero byte", whole.substr(0, places[1].checksum), false},
+        {"cut inside the checksum and size", whole.substr(0, places[1].checksum + 5), false},
+        {"cut inside the end of list", whole.substr(0, places[1].end - 1), false},
+        {"cut inside an earlier list", whole.substr(0, places[0].end - 9), false},
+        {"a name after the end mark", directory({entries[0]}) + directory({entries[1]}), false},
+    };
+    for (const Case &c : cases) {
+        fake::set_payload(pool, c.bytes);
+        payload_entry found{};
+        EXPECT_EQ(find_entry("second", &found), c.second_present) << c.what;
+        EXPECT_FALSE(find_entry("third", &found)) << c.what;
+        EXPECT_FALSE(find_entry("first-and-more", &found)) << c.what;
+    }
+}
+
+TEST(LoadEntry, RebuildsTheSlicesInListOrder) {
+    std::string pool = pattern(100, 3);
+    std::vector<Entry> entries = {
+        entry("whole", pool, {{0, 100}}),
+        entry("shared", pool, {{60, 10}, {0, 5}, {60, 10}, {99, 1}}),
+        entry("gaps", pool, {{7, 0}, {10, 3}, {100, 0}, {20, 2}}),
+    };
+    fake::set_payload(pool, directory(entries));
+    for (const Entry &expected : entries) {
+        Load result = load(expected.name.c_str());
+        ASSERT_FALSE(result.exit) << expected.name;
+        EXPECT_EQ(result.loaded.size, expected.size);
+        EXPECT_EQ(take(result.loaded), contents(pool, expected.references)) << expected.name;
+    }
+    EXPECT_TRUE(fake::message_boxes.empty());
+    EXPECT_EQ(fake::heap.allocation_flags, std::vector<DWORD>(3, 0));
+    EXPECT_EQ(fake::heap.live_blocks(), 0u);
+}
+
+TEST(LoadEntry, AnEmptyEntryLoadsAsAnEmptyBuffer) {
+    fake::set_payload("", directory({Entry{"empty", 0x84222325, 0, {}}}));
+    Load result = load("empty");
+    ASSERT_FALSE(result.exit);
+    EXPECT_NE(result.loaded.bytes, nullptr);
+    EXPECT_EQ(result.loaded.size, 0u);
+    EXPECT_EQ(fake::heap.live.at(result.loaded.bytes), 0u);
+    take(result.loaded);
+}
+
+TEST(LoadEntry, NoMemoryIsReturnedBeforeAnyReferenceIsRead) {
+    std::string pool = pattern(16, 4);
+    Entry overfull = entry("overfull", pool, {{0, 8}});
+    overfull.references.push_back({8, 8});  // would be corrupted, were it read
+    fake::set_payload(pool, directory({overfull}));
+    fake::heap.fail_allocation = 1;
+    Load result = load("overfull");
+    EXPECT_FALSE(result.exit);
+    EXPECT_EQ(result.loaded.bytes, nullptr);
+    EXPECT_TRUE(fake::message_boxes.empty());
+}
+
+TEST(LoadEntry, CorruptionIsFoundBeforeTheBufferIsOverrunOrReturned) {
+    std::string pool = pattern(64, 5);
+    pool.replace(30, 3, "abc");
+    const std::string first = pool.substr(0, 4), second = pool.substr(10, 4);
+    struct Case {
+        const char *what;
+        Entry entry;
+        std::string copied;  // the buffer's leading bytes when the report is shown
+    } cases[] = {
+        {"one byte over, at the last slice", Entry{"e", 0, 10, {{0, 4}, {10, 4}, {20, 3}}}, first + second},
+        {"one byte over, at the first slice", Entry{"e", 0, 3, {{0, 4}, {10, 4}}}, ""},
+        {"one byte short", Entry{"e", fnv64_low(first + second), 9, {{0, 4}, {10, 4}}}, first + second},
+        {"no slices for a non-empty size", Entry{"e", 0, 1, {}}, ""},
+        {"a count near 2^32 after earlier bytes", Entry{"e", 0, 10, {{0, 4}, {1, 0xFFFFFFFD}}}, first},
+        {"a count of 2^32 - 1", Entry{"e", 0, 10, {{0, 4}, {1, 0xFFFFFFFF}}}, first},
+        {"checksum of another file", Entry{"e", fnv64_low(second), 4, {{0, 4}}}, first},
+        {"32-bit FNV-1a of \"abc\"", Entry{"e", 0x1A47E90B, 3, {{30, 3}}}, "abc"},
+        {"slice one byte past the pool", Entry{"e", 0, 4, {{61, 4}}}, ""},
+        {"empty slice beyond the pool", Entry{"e", fnv64_low(first), 4, {{65, 0}, {0, 4}}}, ""},
+        {"offset that wraps 32 bits", Entry{"e", 0, 4, {{0xFFFFFFFF, 2}, {0, 2}}}, ""},
+    };
+    for (const Case &c : cases) {
+        fake::reset();
+        fake::set_payload(pool, directory({c.entry}));
+        Load result = load("e");
+        SCOPED_TRACE(c.what);
+        expect_corruption_report(result);
+        ASSERT_TRUE(result.buffer_at_report.has_value());
+        EXPECT_EQ(result.buffer_at_report->size(), c.entry.size);
+        EXPECT_EQ(result.buffer_at_report->substr(0, c.copied.size()), c.copied);
+        for (size_t i = c.copied.size(); i < result.buffer_at_report->size(); ++i)
+            EXPECT_EQ(static_cast<unsigned char>((*result.buffer_at_report)[i]), GARBAGE) << "byte " << i;
+    }
+}
+
+TEST(LoadEntry, AbcLoadsUnderTheLowHalfOfIts64BitHash) {
+    fake::set_payload("xabc", directory({Entry{"abc", 0x0541574B, 3, {{1, 3}}}}));
+    Load result = load("abc");
+    ASSERT_FALSE(result.exit);
+    EXPECT_EQ(take(result.loaded), "abc");
+}
+
+TEST(LoadEntry, ASliceEndingAtThePoolsEndIsInside) {
+    std::string pool = pattern(20, 6);
+    fake::set_payload(pool, directory({entry("tail", pool, {{20, 0}, {12, 8}})}));
+    Load result = load("tail");
+    ASSERT_FALSE(result.exit);
+    EXPECT_EQ(take(result.loaded), pool.substr(12, 8));
+}
+
+TEST(LoadEntry, AnAbsentNameIsReportedAsCorruption) {
+    std::string pool = pattern(8, 7);
+    fake::set_payload(pool, directory({entry("bin/one", pool, {{0, 8}})}));
+    Load result = load("bin/two");
+    expect_corruption_report(result);
+    EXPECT_TRUE(fake::calls_named("HeapAlloc").empty());
+}
+
+// Entries share slices; changing one pool byte must fail exactly the entries
+// whose slices cover it.
+TEST(LoadEntry, AChangedPoolByteFailsExactlyTheEntriesCoveringIt) {
+    std::string pool = pattern(40, 8);
+    std::vector<Entry> entries = {
+        entry("a", pool, {{0, 10}}),
+        entry("b", pool, {{5, 10}, {30, 2}}),
+        entry("c", pool, {{20, 5}, {0, 1}, {39, 1}}),
+        entry("d", pool, {{17, 0}, {25, 5}}),
+    };
+    std::string listing = directory(entries);
+    for (size_t changed = 0; changed < pool.size(); ++changed) {
+        std::string damaged = pool;
+        damaged[changed] = static_cast<char>(damaged[changed] ^ 0x20);
+        for (const Entry &e : entries) {
+            bool covered = false;
+            for (const Reference &r : e.references) covered |= changed >= r.offset && changed < r.offset + r.count;
+            fake::reset();
+            fake::set_payload(damaged, listing);
+            Load result = load(e.name.c_str());
+            EXPECT_EQ(result.exit.has_value(), covered) << "byte " << changed << " entry " << e.name;
+            if (!result.exit) {
+                EXPECT_EQ(take(result.loaded), contents(pool, e.references));
+            }
+        }
+    }
+}
