@@ -1,0 +1,69 @@
+// The build-time packer: turns the payload files into the installer's archive,
+// a byte pool and a directory of entries whose chunk references rebuild each
+// file from slices of the pool.
+//
+// Directory entry: name, NUL, checksum (u32 LE), size (u32 LE), then
+// (offset u32 LE, count u32 LE) references, then 8 zero bytes. Entries follow
+// each other with nothing between them; one zero byte follows the last.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace packer {
+
+struct input_file {
+    std::string name;
+    std::vector<uint8_t> bytes;
+};
+
+enum class layout {
+    // Reuse earlier pool bytes wherever a reference pays for itself.
+    deduplicated,
+    // First file whole; later files reuse only 256-aligned slices of it.
+    baseline,
+};
+
+struct statistics {
+    uint64_t entries = 0;
+    uint64_t input_bytes = 0;
+    uint64_t pool_bytes = 0;
+    uint64_t directory_bytes = 0;  // the whole directory file, its end byte included
+    uint64_t reused_bytes = 0;
+    uint64_t new_bytes = 0;
+    uint64_t references = 0;
+};
+
+struct archive {
+    std::vector<uint8_t> pool;
+    std::vector<uint8_t> directory;  // ends with the zero byte after the last entry
+    statistics stats;
+};
+
+// Offsets and counts are 32-bit, so no pool may outgrow them.
+constexpr uint64_t MAX_POOL_BYTES = 0xFFFFFFFFull;
+constexpr uint64_t MAX_FILE_BYTES = 0xFFFFFFFFull;
+
+// Empty when every name can be stored and reached by the reader's lookup,
+// which takes the first entry whose name begins with the requested one.
+std::string check_names(const std::vector<input_file> &inputs);
+
+// Packs the inputs in directory order. False with a message in error when an
+// input cannot be stored; out is then unspecified. pool_limit caps the pool.
+bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std::string &error,
+          uint64_t pool_limit = MAX_POOL_BYTES);
+
+// Walks the directory as the installer's reader does and rebuilds every entry
+// from the pool; true when each matches its input byte for byte and the
+// archive holds every rule the reader relies on.
+bool verify(const std::vector<uint8_t> &pool, const std::vector<uint8_t> &directory,
+            const std::vector<input_file> &inputs, std::string &error);
+
+// Low 32 bits of the 64-bit FNV-1a hash.
+uint32_t checksum(const uint8_t *bytes, size_t size);
+
+std::string summary(const statistics &stats);
+
+}  // namespace packer
