@@ -37,6 +37,14 @@ bool folder_exists(const std::string &key) {
     return node != files.nodes.end() && node->second.is_folder;
 }
 
+bool is_drive(const std::string &key) { return key.size() == 2 && key[1] == ':'; }
+
+// A name without any folder lies in the current folder, which always exists.
+bool parent_exists(const std::string &key) {
+    std::string parent = parent_of(key);
+    return parent.empty() ? !is_drive(key) : folder_exists(parent);
+}
+
 bool has_children(const std::string &key) {
     auto next = files.nodes.lower_bound(key + "\\");
     return next != files.nodes.end() && next->first.compare(0, key.size() + 1, key + "\\") == 0;
@@ -160,7 +168,7 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
     std::string key = normalise_path(view(path));
     if (key.empty()) return set_error(ERROR_PATH_NOT_FOUND);
     if (key == "C:" || files.nodes.count(key)) return set_error(ERROR_ALREADY_EXISTS);
-    if (!folder_exists(parent_of(key))) return set_error(ERROR_PATH_NOT_FOUND);
+    if (!parent_exists(key)) return set_error(ERROR_PATH_NOT_FOUND);
     files.nodes[key].is_folder = true;
     return TRUE;
 }
@@ -182,7 +190,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
     auto node = files.nodes.find(key);
     bool busy = false;
     for (auto &open : files.handles) busy |= open.second == key;
-    if (key.empty() || !folder_exists(parent_of(key)) || busy ||
+    if (key.empty() || !parent_exists(key) || busy ||
         (node != files.nodes.end() && node->second.is_folder)) {
         set_error(busy || node != files.nodes.end() ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;

@@ -51,7 +51,8 @@ struct FileNode {
 };
 
 // Paths compare without regard to ASCII case, as on Windows; "C:" always
-// exists and a path starting with a single backslash lies on drive C:.
+// exists and is the only drive, a path starting with a single backslash lies
+// on drive C: and a name without a backslash lies in the current folder.
 // The arguments of one CreateFileW call.
 struct OpenRecord {
     std::u16string path;

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "archive_builder.h"
+#include "fake.h"
+#include "installer/shared.h"
+#include "payload/extract.h"
+
+using namespace archive_builder;
+
+namespace {
+
+HWND const OWNER = reinterpret_cast<HWND>(0x7B0);
+const char16_t INACCESSIBLE[] = u"The installation folder was inaccessible. Quenthalvox could not be installed.";
+const char16_t NO_MEMORY[] = u"Insufficient memory was available. Quenthalvox could not be installed.";
+const char16_t CORRUPTED[] = u"The installer has been corrupted. Please download Quenthalvox again.";
+
+const std::string POOL = "The bytes of a small plug-in build, stored once and sliced twice.";
+const std::vector<Reference> PLUGIN_SLICES = {{4, 5}, {0, 4}, {40, 20}};
+
+class Extract : public testing::Test {
+protected:
+    void SetUp() override {
+        install_failed = 0;
+        flag_at_report.clear();
+        Entry damaged = entry("bin/damaged", POOL, {{0, 10}});
+        damaged.checksum ^= 1;
+        fake::set_payload(POOL, directory({entry("bin/plugin", POOL, PLUGIN_SLICES), Entry{"bin/empty", 0x84222325, 0, {}},
+                                           damaged}));
+        // Records the flag while each report is on screen, to check which comes first.
+        fake::on_message_box = [this](const fake::MessageBoxRecord &) { flag_at_report.push_back(install_failed); };
+    }
+    void TearDown() override { fake::on_message_box = nullptr; }
+
+    // Runs extract_file on a copy of path in a buffer with marks after the
+    // terminator; checks the buffer comes back exactly as it went in.
+    std::optional<UINT> extract(std::u16string path, const char *entry_name = "bin/plugin") {
+        std::vector<WCHAR> buffer(path.begin(), path.end());
+        buffer.push_back(0);
+        buffer.insert(buffer.end(), {L'#', L'\\', 0});
+        std::vector<WCHAR> before = buffer;
+        std::optional<UINT> exit = fake::run_process([&] { extract_file(OWNER, buffer.data(), entry_name); });
+        EXPECT_EQ(buffer, before) << "path buffer changed";
+        return exit;
+    }
+
+    void expect_one_report(const char16_t *text) {
+        ASSERT_EQ(fake::message_boxes.size(), 1u);
+        const fake::MessageBoxRecord &box = fake::message_boxes[0];
+        EXPECT_EQ(box.text, text);
+        EXPECT_EQ(box.owner, OWNER);
+        EXPECT_FALSE(box.caption.has_value());
+        EXPECT_EQ(box.type, UINT(MB_OK));
+    }
+
+    std::vector<BYTE> flag_at_report;
+};
+
+std::string plugin_bytes() { return contents(POOL, PLUGIN_SLICES); }
+
+std::vector<std::string> folder_calls() { return fake::calls_named("CreateDirectoryW"); }
+
+}  // namespace
+
+TEST_F(Extract, CreatesEveryFolderOutermostFirstAndWritesTheFileOnce) {
+    struct Case {
+        const char *what;
+        const char16_t *existing;  // a folder present before the call, or null
+        const char16_t *path;
+        std::vector<std::string> folders;  // CreateDirectoryW calls, in order
+    } cases[] = {
+        {"folders exist", u"C:\\Program Files\\Common Files\\CLAP", u"C:\\Program Files\\Common Files\\CLAP\\Q.clap",
+         {"C:", "C:\\Program Files", "C:\\Program Files\\Common Files", "C:\\Program Files\\Common Files\\CLAP"}},
+        {"three levels missing", u"C:\\Hosts", u"C:\\Hosts\\FL\\Plugins\\Fx\\Q.dll",
+         {"C:", "C:\\Hosts", "C:\\Hosts\\FL", "C:\\Hosts\\FL\\Plugins", "C:\\Hosts\\FL\\Plugins\\Fx"}},
+        {"leading backslash", nullptr, u"\\Audio\\Q.dll", {"", "\\Audio"}},
+        {"no backslash", nullptr, u"Q.dll", {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::reset();
+        SetUp();
+        if (c.existing) fake::files.add_folder(c.existing);
+        EXPECT_FALSE(extract(c.path));
+        std::vector<std::string> expected;
+        for (const std::string &folder : c.folders)
+            expected.push_back(folder.empty() ? "CreateDirectoryW" : "CreateDirectoryW " + folder);
+        EXPECT_EQ(folder_calls(), expected);
+        for (const std::string &folder : c.folders)
+            EXPECT_TRUE(folder.empty() || fake::files.is_folder(fake::u16(folder))) << folder;
+        EXPECT_EQ(fake::files.read(c.path), plugin_bytes());
+        EXPECT_EQ(fake::files.writes, 1u);
+        EXPECT_EQ(install_failed, 0);
+        EXPECT_TRUE(fake::message_boxes.empty());
+    }
+}
+
+TEST_F(Extract, OpensForExclusiveWritingWithCreateAlwaysAndReleasesEverything) {
+    ASSERT_FALSE(extract(u"C:\\Q.clap"));
+    ASSERT_EQ(fake::files.opens.size(), 1u);
+    const fake::OpenRecord &open = fake::files.opens[0];
+    EXPECT_EQ(open.path, u"C:\\Q.clap");
+    EXPECT_EQ(open.access, DWORD(GENERIC_WRITE));
+    EXPECT_EQ(open.share, 0u);
+    EXPECT_EQ(open.disposition, DWORD(CREATE_ALWAYS));
+    EXPECT_EQ(open.attributes, DWORD(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_FALSE(open.security);
+    EXPECT_FALSE(open.template_file);
+    EXPECT_EQ(fake::files.overlapped_writes, 0u);
+    EXPECT_EQ(fake::files.secured_folders, 0u);
+    EXPECT_EQ(fake::files.open_handles(), 0u);
+    EXPECT_EQ(fake::files.bad_closes, 0u);
+    EXPECT_EQ(fake::heap.live_blocks(), 0u);
+    EXPECT_EQ(fake::heap.bad_frees, 0u);
+}
+
+TEST_F(Extract, ReplacesALongerFileAndWritesAnEmptyOne) {
+    fake::files.add_file(u"C:\\Fx\\Q.dll", std::string(500, 'x'));
+    fake::files.add_file(u"C:\\Fx\\Empty.dll", "old contents");
+    ASSERT_FALSE(extract(u"C:\\Fx\\Q.dll"));
+    ASSERT_FALSE(extract(u"C:\\Fx\\Empty.dll", "bin/empty"));
+    EXPECT_EQ(fake::files.read(u"C:\\Fx\\Q.dll"), plugin_bytes());
+    EXPECT_EQ(fake::files.read(u"C:\\Fx\\Empty.dll"), std::string());
+    EXPECT_EQ(fake::files.writes, 2u);  // the empty file is written too, with one write of 0 bytes
+    EXPECT_EQ(fake::heap.live_blocks(), 0u);
+}
+
+// The flag is only ever set, never read: a caller that calls anyway gets the file.
+TEST_F(Extract, DoesNotReadTheFailureFlag) {
+    install_failed = 1;
+    ASSERT_FALSE(extract(u"C:\\Q.clap"));
+    EXPECT_EQ(fake::files.read(u"C:\\Q.clap"), plugin_bytes());
+    EXPECT_EQ(install_failed, 1);
+}
+
+TEST_F(Extract, AFileThatCannotBeOpenedIsReportedWithoutWriteOrClose) {
+    fake::files.open_fails = [](std::u16string_view) { return true; };
+    ASSERT_FALSE(extract(u"C:\\New\\Q.clap"));
+    expect_one_report(INACCESSIBLE);
+    EXPECT_EQ(flag_at_report, std::vector<BYTE>{0});  // reported, then recorded
+    EXPECT_EQ(install_failed, 1);
+    EXPECT_EQ(fake::files.writes, 0u);
+    EXPECT_TRUE(fake::calls_named("CloseHandle").empty());
+    EXPECT_TRUE(fake::files.is_folder(u"C:\\New"));  // folders created stay
+    EXPECT_EQ(fake::heap.live_blocks(), 0u);
+}
+
+TEST_F(Extract, AnIncompleteWriteIsReportedAndLeavesNoFile) {
+    struct Case {
+        const char *what;
+        bool fails;
+        std::optional<size_t> limit;
+    } cases[] = {
+        {"write fails", true, std::nullopt},
+        {"one byte short", false, plugin_bytes().size() - 1},
+        {"nothing written", false, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::reset();
+        SetUp();
+        fake::files.add_file(u"C:\\Fx\\Q.dll", "a working older build");
+        fake::files.write_fails = c.fails;
+        fake::files.short_write_limit = c.limit;
+        ASSERT_FALSE(extract(u"C:\\Fx\\Q.dll"));
+        expect_one_report(INACCESSIBLE);
+        EXPECT_EQ(flag_at_report, std::vector<BYTE>{0});
+        EXPECT_EQ(install_failed, 1);
+        EXPECT_EQ(fake::files.writes, 1u);
+        EXPECT_EQ(fake::files.open_handles(), 0u);
+        EXPECT_EQ(fake::files.bad_closes, 0u);
+        EXPECT_FALSE(fake::files.is_file(u"C:\\Fx\\Q.dll"));
+        EXPECT_EQ(fake::heap.live_blocks(), 0u);
+        std::vector<std::string> order;
+        for (const std::string &call : fake::calls)
+            if (call.rfind("WriteFile", 0) == 0 || call.rfind("MessageBoxW", 0) == 0 ||
+                call.rfind("CloseHandle", 0) == 0 || call.rfind("DeleteFileW", 0) == 0)
+                order.push_back(call.substr(0, call.find(' ')));
+        EXPECT_EQ(order, (std::vector<std::string>{"WriteFile", "MessageBoxW", "CloseHandle", "DeleteFileW"}));
+    }
+}
+
+TEST_F(Extract, NoMemoryIsRecordedAndReportedBeforeTheDiskIsTouched) {
+    fake::heap.fail_allocation = 1;
+    ASSERT_FALSE(extract(u"C:\\New\\Q.clap"));
+    expect_one_report(NO_MEMORY);
+    EXPECT_EQ(flag_at_report, std::vector<BYTE>{1});  // recorded, then reported
+    EXPECT_EQ(install_failed, 1);
+    EXPECT_TRUE(folder_calls().empty());
+    EXPECT_TRUE(fake::files.opens.empty());
+    EXPECT_TRUE(fake::calls_named("HeapFree").empty());
+}
+
+TEST_F(Extract, ACorruptedEntryEndsTheProcessWithNothingOnDisk) {
+    for (const char *name : {"bin/damaged", "bin/missing"}) {
+        SCOPED_TRACE(name);
+        fake::reset();
+        SetUp();
+        std::optional<UINT> exit = extract(u"C:\\New\\Deeper\\Q.clap", name);
+        EXPECT_EQ(exit, std::optional<UINT>(EXIT_PAYLOAD_CORRUPTED));
+        expect_one_report(CORRUPTED);
+        EXPECT_EQ(install_failed, 0);
+        EXPECT_TRUE(folder_calls().empty());
+        EXPECT_TRUE(fake::files.opens.empty());
+        EXPECT_FALSE(fake::files.is_folder(u"C:\\New"));
+    }
+}
