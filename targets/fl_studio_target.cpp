@@ -1,0 +1,79 @@
+#include "targets/fl_studio_target.h"
+
+#include "installer/shared.h"
+#include "payload/extract.h"
+
+namespace {
+
+// 500 bytes hold 249 units and the terminator; cut to its folder and with the
+// longest suffix, such a value fills the buffer exactly.
+WCHAR path[304];
+const DWORD CLEARED_UNITS = 300;
+const DWORD VALUE_BYTES = 500;
+
+const WCHAR DLL_64[] = L"\\Plugins\\Fruity\\Effects\\Quenthalvox\\Quenthalvox_x64.dll";
+const WCHAR DLL_32[] = L"\\Plugins\\Fruity\\Effects\\Quenthalvox\\Quenthalvox.dll";
+const WCHAR PLUGIN_FOLDER[] = L"\\Plugins\\Fruity\\Effects\\Quenthalvox\\";
+const WCHAR TEXT_FL_STUDIO_NOT_FOUND[] =
+    L"No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
+
+// Opening with create semantics leaves the key behind, empty, on a machine
+// without FL Studio; that is accepted.
+LSTATUS read_fl_studio_value() {
+    HKEY key;
+    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Image-Line\\Shared\\Paths", 0, nullptr,
+                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    DWORD size = VALUE_BYTES;
+    status = RegGetValueW(key, nullptr, L"FL Studio", RRF_RT_REG_SZ, nullptr, path, &size);
+    RegCloseKey(key);
+    return status;
+}
+
+// The value names a file (FL Studio's executable); its folder ends at the last
+// backslash.
+DWORD cut_position() {
+    DWORD cut = 0;
+    for (DWORD i = 0; path[i]; ++i)
+        if (path[i] == L'\\') cut = i;
+    return cut;
+}
+
+void use_suffix(DWORD cut, const WCHAR *suffix) {
+    path[cut] = 0;
+    wide_append(path, suffix);
+}
+
+// Results are not examined: missing files and a folder still holding other
+// files are simply left.
+void remove_dlls(DWORD cut) {
+    use_suffix(cut, DLL_64);
+    DeleteFileW(path);
+    use_suffix(cut, DLL_32);
+    DeleteFileW(path);
+    use_suffix(cut, PLUGIN_FOLDER);
+    RemoveDirectoryW(path);
+}
+
+void install_dlls(HWND owner, DWORD cut) {
+    use_suffix(cut, DLL_64);
+    extract_file(owner, path, "bin/target_fl64");
+    use_suffix(cut, DLL_32);
+    if (!install_failed) extract_file(owner, path, "bin/target_fl32");
+}
+
+}  // namespace
+
+void fl_studio_target(HWND owner, int remove) {
+    if (install_failed) return;
+    for (DWORD i = 0; i < CLEARED_UNITS; ++i) path[i] = 0;
+    if (read_fl_studio_value() != ERROR_SUCCESS) {
+        if (!remove) MessageBoxW(owner, TEXT_FL_STUDIO_NOT_FOUND, nullptr, MB_OK);
+        return;
+    }
+    DWORD cut = cut_position();
+    if (remove)
+        remove_dlls(cut);
+    else
+        install_dlls(owner, cut);
+}
