@@ -66,3 +66,4 @@ enable_testing()
 add_subdirectory(tests)
 # The unit tests read the packed samples back through the installer's reader.
 add_dependencies(unit_tests archive)
+target_compile_definitions(unit_tests PRIVATE PACKER_PROGRAM="$<TARGET_FILE:packer>")
