@@ -1,1 +1,82 @@
-# Windows build: filled in with the executable.
+# Windows build: the installer itself, a GUI executable without the C runtime,
+# and the end-to-end test driver that runs it under Wine.
+#
+# Inputs (cache variables set by the host build): PAYLOAD_POOL,
+# PAYLOAD_DIRECTORY, INSTALLER_ICON.
+
+enable_language(RC)
+
+foreach(input PAYLOAD_POOL PAYLOAD_DIRECTORY INSTALLER_ICON)
+    if(NOT EXISTS "${${input}}")
+        message(FATAL_ERROR "${input} must name an existing file (got '${${input}}')")
+    endif()
+endforeach()
+set(LICENCE_TEXT ${CMAKE_SOURCE_DIR}/resources/licence.txt)
+
+# Keep the generator's default flags (-O2, -DNDEBUG...) out: the flags below are
+# the whole story.
+foreach(lang C CXX ASM RC)
+    set(CMAKE_${lang}_FLAGS "")
+    foreach(config DEBUG RELEASE MINSIZEREL RELWITHDEBINFO)
+        set(CMAKE_${lang}_FLAGS_${config} "")
+    endforeach()
+endforeach()
+
+set(PRODUCT_COMPILE_OPTIONS
+    -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector
+    # Keeps the compiler from turning copy and fill loops (memory.cpp's own
+    # included) into calls to memcpy and memset.
+    -fno-tree-loop-distribute-patterns
+    # Unused functions are dropped at link time. No -fdata-sections: with it
+    # mingw's gcc puts zero-filled globals into file-backed data sections, and
+    # the 16 MB template buffer would be written into the executable.
+    -ffunction-sections
+    -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00
+    -Wall -Wextra -Werror)
+
+set(PRODUCT_LINK_OPTIONS
+    -nostdlib -nostartfiles -Wl,-e,installer_entry -Wl,--subsystem,windows
+    -Wl,--gc-sections -s
+    # Reproducible output: no link time stamp, no build id.
+    -Wl,--no-insert-timestamp -Wl,--build-id=none
+    # The image is relocatable (the embedded data records carry base
+    # relocations), so it gets ASLR with a 64-bit address space, and DEP.
+    -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat)
+
+set(installer quenthalvox-installer)
+add_executable(${installer}
+    ${PRODUCT_SOURCES}
+    ${CMAKE_SOURCE_DIR}/installer/runtime/memory.cpp
+    ${CMAKE_SOURCE_DIR}/resources/embedded_data.S
+    ${CMAKE_SOURCE_DIR}/resources/installer.rc)
+target_include_directories(${installer} PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(${installer} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PRODUCT_COMPILE_OPTIONS}>)
+target_link_options(${installer} PRIVATE ${PRODUCT_LINK_OPTIONS})
+# uuid is a static library: it only supplies the known-folder GUIDs, no import.
+# gcc supplies the stack probe, should a frame ever need one.
+target_link_libraries(${installer} PRIVATE kernel32 user32 comctl32 advapi32 shell32 uuid gcc)
+
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/embedded_data.S PROPERTIES
+    COMPILE_DEFINITIONS "PAYLOAD_POOL_FILE=\"${PAYLOAD_POOL}\";PAYLOAD_DIRECTORY_FILE=\"${PAYLOAD_DIRECTORY}\";LICENCE_TEXT_FILE=\"${LICENCE_TEXT}\""
+    OBJECT_DEPENDS "${PAYLOAD_POOL};${PAYLOAD_DIRECTORY};${LICENCE_TEXT}")
+get_filename_component(icon_folder ${INSTALLER_ICON} DIRECTORY)
+get_filename_component(icon_name ${INSTALLER_ICON} NAME)
+if(NOT icon_name STREQUAL "installer.ico")
+    message(FATAL_ERROR "INSTALLER_ICON must be a file named installer.ico (got ${INSTALLER_ICON})")
+endif()
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/installer.rc PROPERTIES
+    INCLUDE_DIRECTORIES "${CMAKE_SOURCE_DIR}/resources;${icon_folder}"
+    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/installer.manifest;${INSTALLER_ICON}")
+
+# A C-runtime import (or any other stray DLL) fails the build.
+set(ALLOWED_IMPORTS kernel32.dll user32.dll comctl32.dll advapi32.dll shell32.dll)
+add_custom_command(TARGET ${installer} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:${installer}> -DOBJDUMP=${CMAKE_OBJDUMP}
+        "-DALLOWED=${ALLOWED_IMPORTS}" -P ${CMAKE_SOURCE_DIR}/cmake/check_imports.cmake
+    VERBATIM)
+
+# The test driver is a test tool: it may use the C runtime.
+add_executable(e2e_driver ${CMAKE_SOURCE_DIR}/tests/e2e/driver.cpp)
+target_compile_options(e2e_driver PRIVATE -O2 -municode -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0A00 -Wall -Wextra -Werror)
+target_link_options(e2e_driver PRIVATE -municode -static)
+target_link_libraries(e2e_driver PRIVATE user32 gdi32)
