@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "dialog/command_table.h"
+#include "dialog/template_writer.h"
+#include "fake.h"
+#include "installer/shared.h"
+
+namespace {
+
+std::vector<std::pair<char, HWND>> handled;
+void on_first(HWND dialog) { handled.push_back({'A', dialog}); }
+void on_second(HWND dialog) { handled.push_back({'B', dialog}); }
+
+HWND const some_dialog = reinterpret_cast<HWND>(0x4242);
+
+WPARAM command(WORD id, WORD code) { return WPARAM(id) | WPARAM(code) << 16; }
+
+// A dialog of width x height pixels (one dialog unit per pixel) with the given
+// controls, closed by Escape after the script has run.
+INT_PTR run_dialog(int width, int height, std::vector<DWORD> control_ids, std::function<void(HWND)> script) {
+    fake::user.base_x = 4;
+    fake::user.base_y = 8;
+    begin_template(L"T", width, height);
+    for (DWORD id : control_ids) add_control(0, WS_CHILD | WS_VISIBLE, {0, 10, 0, 10}, id, L"STATIC", nullptr);
+    register_command(IDCANCEL, on_cancel);
+    fake::user.scripts.push_back([script](HWND dialog) {
+        script(dialog);
+        fake::press_escape(dialog);
+    });
+    return DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,
+                                   shared_dialog_proc, 0);
+}
+
+}  // namespace
+
+TEST(CommandTable, DispatchesOnlyClicksToTheFirstMatchingEntry) {
+    struct Case {
+        const char *name;
+        std::vector<command_entry> entries;
+        WPARAM wparam;
+        INT_PTR result;
+        const char *called;
+    } cases[] = {
+        {"click", {{2, on_second}, {1, on_first}}, command(1, BN_CLICKED), TRUE, "A"},
+        {"other notification", {{1, on_first}}, command(1, 0x0300), FALSE, ""},
+        {"edit box notification", {{0, on_first}}, command(0, 0x0100), FALSE, ""},
+        {"unknown id", {{1, on_first}}, command(7, BN_CLICKED), FALSE, ""},
+        {"empty table", {}, command(1, BN_CLICKED), FALSE, ""},
+        {"first of two with one id", {{5, on_first}, {5, on_second}}, command(5, BN_CLICKED), TRUE, "A"},
+        {"id above 16 bits", {{0x10001, on_first}, {1, on_second}}, command(1, BN_CLICKED), TRUE, "B"},
+        {"id above 16 bits alone", {{0x10001, on_first}}, command(1, BN_CLICKED), FALSE, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        handled.clear();
+        begin_template(L"", 1, 1);
+        for (const command_entry &entry : c.entries) register_command(entry.control_id, entry.handler);
+        EXPECT_EQ(shared_dialog_proc(some_dialog, WM_COMMAND, c.wparam, 0), c.result);
+        std::string called;
+        for (auto &[which, dialog] : handled) {
+            called += which;
+            EXPECT_EQ(dialog, some_dialog);
+        }
+        EXPECT_EQ(called, c.called);
+    }
+}
+
+TEST(CommandTable, EntriesOfAnEarlierPageAreGone) {
+    begin_template(L"", 1, 1);
+    register_command(1, on_first);
+    begin_template(L"", 1, 1);
+    register_command(2, on_second);
+    handled.clear();
+    EXPECT_EQ(shared_dialog_proc(some_dialog, WM_COMMAND, command(1, BN_CLICKED), 0), FALSE);
+    EXPECT_TRUE(handled.empty());
+}
+
+TEST(CommandTable, OnlyTheTitleIsPaintedOnTheWindowColour) {
+    std::vector<DWORD> ids = {0, ID_TITLE, 0xFFFF, ID_PROGRESS, IDOK};
+    std::vector<INT_PTR> results;
+    run_dialog(100, 100, ids, [&](HWND dialog) {
+        for (DWORD id : ids)
+            results.push_back(fake::deliver(dialog, WM_CTLCOLORSTATIC, 0,
+                                            reinterpret_cast<LPARAM>(fake::dialog_of(dialog).control(id)->window)));
+        results.push_back(fake::deliver(dialog, 0x0200, 0, 0));  // a message the procedure leaves alone
+    });
+    EXPECT_EQ(results, (std::vector<INT_PTR>{FALSE, COLOR_WINDOW + 1, FALSE, FALSE, FALSE, FALSE}));
+}
+
+TEST(CommandTable, CentresOnThePrimaryWorkArea) {
+    struct Case {
+        RECT work;
+        bool info_fails;
+        int width, height;
+        int x, y;
+    } cases[] = {
+        {{0, 0, 1920, 1040}, false, 600, 400, 660, 320},
+        {{0, 0, 1023, 768}, false, 1100, 101, -38, 333},  // toward zero, not -39
+        {{100, 40, 1920, 1080}, false, 600, 400, 710, 360},
+        {{0, 0, 1920, 1040}, true, 600, 400, -300, -200},  // no monitor information: a zero work area
+    };
+    for (const Case &c : cases) {
+        fake::reset();
+        fake::user.work_area = c.work;
+        fake::user.monitor_info_fails = c.info_fails;
+        EXPECT_EQ(run_dialog(c.width, c.height, {}, [](HWND) {}), 0);
+        ASSERT_EQ(fake::user.placements.size(), 1u);
+        const fake::WindowPlacement &moved = fake::user.placements[0];
+        EXPECT_EQ(moved.window, fake::user.dialogs[0].window);
+        EXPECT_EQ(moved.insert_after, nullptr);
+        EXPECT_EQ(moved.x, c.x);
+        EXPECT_EQ(moved.y, c.y);
+        EXPECT_EQ(moved.flags, UINT(SWP_NOSIZE | SWP_NOZORDER));
+        EXPECT_EQ(fake::calls_named("MonitorFromWindow"), std::vector<std::string>{"MonitorFromWindow 1"});
+        EXPECT_EQ(fake::user.dialogs[0].init_result, TRUE);
+    }
+}
+
+TEST(CommandTable, AgreeAndCancelEndTheDialogWithTheirResults) {
+    struct Case {
+        command_handler handler;
+        INT_PTR result;
+    } cases[] = {{on_agree, 1}, {on_cancel, 0}};
+    for (const Case &c : cases) {
+        fake::reset();
+        begin_template(L"T", 10, 10);
+        add_control(0, WS_CHILD | WS_TABSTOP, {0, 10, 0, 10}, 9, L"BUTTON", L"Go");
+        register_command(9, c.handler);
+        fake::user.scripts.push_back([](HWND dialog) { fake::click(dialog, 9); });
+        EXPECT_EQ(DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,
+                                          shared_dialog_proc, 0),
+                  c.result);
+    }
+}

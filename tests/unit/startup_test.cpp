@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include "fake.h"
+#include "installer/shared.h"
+
+extern "C" void WINAPI installer_entry();
+
+namespace {
+
+// The product keeps its licence text until the process ends; the simulated
+// machine hands it back after the last test so the leak checker stays quiet.
+struct FreshMachineAtEnd : testing::Environment {
+    void TearDown() override { fake::reset(); }
+};
+testing::Environment *const fresh_machine_at_end = testing::AddGlobalTestEnvironment(new FreshMachineAtEnd);
+
+std::optional<UINT> start(std::function<void(HWND)> script) {
+    fake::set_licence("Terms.\r\n");
+    fake::user.scripts.push_back(std::move(script));
+    return fake::run_process([] { installer_entry(); });
+}
+
+}  // namespace
+
+TEST(StartUp, MakesItsCallsInOrderBeforeThePageAndEndsOnCancel) {
+    EXPECT_EQ(start([](HWND page) { fake::click(page, IDCANCEL); }), EXIT_DONE);
+    std::vector<std::string> expected = {
+        "SetDefaultDllDirectories 2048",  // before anything can load a library
+        "InitCommonControlsEx 8 255",
+        "LoadLibraryW user32.dll",
+        "GetProcAddress SetProcessDpiAwarenessContext",
+        "SetProcessDpiAwarenessContext -4",
+        "GetProcessHeap",
+        "HeapAlloc",
+        "DialogBoxIndirectParamW",
+        "GetWindowRect",
+        "MonitorFromWindow 1",
+        "GetMonitorInfoW",
+        "SetWindowPos 689 352",  // 541 x 336 pixels in a 1920 x 1040 work area
+        "EndDialog 0",
+        "ExitProcess 0",
+    };
+    EXPECT_EQ(fake::calls, expected);
+}
+
+TEST(StartUp, WithoutTheDpiFunctionMakesNoDpiCallAndStillShowsThePage) {
+    fake::user.has_dpi_function = false;
+    EXPECT_EQ(start([](HWND page) { fake::click(page, IDCANCEL); }), EXIT_DONE);
+    EXPECT_TRUE(fake::calls_named("SetProcessDpiAwarenessContext").empty());
+    EXPECT_TRUE(fake::user.dpi_contexts.empty());
+    EXPECT_EQ(fake::user.dialogs.size(), 1u);
+}
+
+TEST(StartUp, EveryWayOffTheLicencePageEndsTheProcessWithZero) {
+    struct Case {
+        const char *name;
+        std::function<void(HWND)> script;
+        INT_PTR page_result;
+    } cases[] = {
+        {"Cancel", [](HWND page) { fake::click(page, IDCANCEL); }, 0},
+        {"Escape or close box", [](HWND page) { fake::press_escape(page); }, 0},
+        {"Agree", [](HWND page) { fake::click(page, IDOK); }, 1},
+        {"Enter", [](HWND page) { fake::press_enter(page); }, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::reset();
+        EXPECT_EQ(start(c.script), EXIT_DONE);
+        EXPECT_EQ(fake::user.dialogs.size(), 1u);  // no further page, nothing after the exit
+        EXPECT_EQ(fake::user.dialogs[0].result, c.page_result);
+        EXPECT_EQ(fake::calls.back(), "ExitProcess 0");
+        EXPECT_TRUE(fake::message_boxes.empty());
+    }
+}
+
+TEST(StartUp, APageThatCannotBeCreatedIsNeverAgreement) {
+    fake::user.fail_dialog = 1;
+    EXPECT_EQ(start([](HWND) { FAIL() << "no page to drive"; }), EXIT_LICENCE_PAGE_FAILED);
+    size_t n = fake::calls.size();
+    ASSERT_GE(n, 2u);
+    EXPECT_EQ(fake::calls[n - 2], "DialogBoxIndirectParamW");
+    EXPECT_EQ(fake::calls[n - 1], "ExitProcess 2");
+    EXPECT_TRUE(fake::message_boxes.empty());
+}
+
+TEST(StartUp, NoMemoryForTheLicenceTextIsReportedAndEndsTheProcess) {
+    fake::heap.fail_allocation = 1;
+    EXPECT_EQ(start([](HWND) { FAIL() << "no page expected"; }), EXIT_LICENCE_TEXT_NO_MEMORY);
+    ASSERT_EQ(fake::message_boxes.size(), 1u);
+    const fake::MessageBoxRecord &report = fake::message_boxes[0];
+    EXPECT_EQ(report.owner, nullptr);
+    EXPECT_EQ(report.text, fake::u16(TEXT_NO_MEMORY));
+    EXPECT_EQ(report.caption, std::nullopt);
+    EXPECT_EQ(report.type, UINT(MB_OK));
+    EXPECT_TRUE(fake::calls_named("DialogBoxIndirectParamW").empty());
+}
+
+TEST(StartUp, TheLicenceTextBlockIsTheOnlyOneAndIsNeverFreed) {
+    EXPECT_EQ(start([](HWND page) { fake::click(page, IDOK); }), EXIT_DONE);
+    ASSERT_EQ(fake::heap.live_blocks(), 1u);
+    EXPECT_EQ(fake::heap.live.begin()->second, 2u * 8 + 2);
+    EXPECT_TRUE(fake::calls_named("HeapFree").empty());
+}
