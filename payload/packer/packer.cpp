@@ -157,6 +157,12 @@ struct packing {
 
 // Content-defined sampling: pool and input are hashed at the same anchors, so
 // a shared stretch of a few dozen bytes meets at least one of them.
+uint64_t zero_window_mixed() {
+    uint8_t zeros[WINDOW] = {};
+    return mix(window_hash(zeros));
+}
+const uint64_t ZERO_WINDOW = zero_window_mixed();
+
 // Each bucket keeps a fingerprint beside every position, so that a lookup
 // touches the pool only for windows that probably match.
 struct bucket {
@@ -175,13 +181,18 @@ struct match_index {
         shift = 61 - bits;
     }
 
-    static bool anchor(uint64_t mixed) { return (mixed >> 60) == 0; }
+    // Zero padding between sections is common in executables: every window
+    // of zeros is an anchor, whatever its hash says.
+    static bool anchor(uint64_t mixed) { return (mixed >> 60) == 0 || mixed == ZERO_WINDOW; }
     static uint32_t tag(uint64_t mixed) { return static_cast<uint32_t>(mixed); }
 
     bucket &find(uint64_t mixed) { return buckets[(mixed >> shift) & (buckets.size() - 1)]; }
 
     void insert(uint64_t mixed, uint64_t position) {
         bucket &b = find(mixed);
+        // Inside a run of one byte value keep the run's start: matches from it
+        // reach furthest. (Positions are stored plus one: this is position - 1.)
+        if (b.position[0] == position && b.tag[0] == tag(mixed)) return;
         std::memmove(b.position + 1, b.position, (BUCKET_WAYS - 1) * sizeof *b.position);
         std::memmove(b.tag + 1, b.tag, (BUCKET_WAYS - 1) * sizeof *b.tag);
         b.position[0] = static_cast<uint32_t>(position + 1);

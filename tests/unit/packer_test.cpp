@@ -166,7 +166,9 @@ struct packing_case {
 std::vector<packing_case> tricky_cases() {
     bytes block = random_bytes(5000, 1);
     bytes planted = random_bytes(3001, 2);
-    bytes repeated;
+    bytes repeated, periodic;
+    for (size_t period : {1, 37, 50, 301})
+        for (int i = 0; i < 40; ++i) periodic = concat({periodic, random_bytes(period, period)});
     for (int i = 0; i < 6; ++i) repeated = concat({repeated, random_bytes(7 + 13 * i, 40 + i), planted});
     return {
         {"identical files", {{"a", block}, {"b", block}, {"c", block}}},
@@ -182,6 +184,7 @@ std::vector<packing_case> tricky_cases() {
          {{"x", concat({random_bytes(777, 4), planted, random_bytes(2049, 5)})},
           {"y", concat({random_bytes(1313, 6), planted, random_bytes(99, 7), planted})},
           {"z", concat({planted, block, planted})}}},
+        {"short patterns repeated many times", {{"periodic", periodic}, {"again", periodic}}},
         {"long zero runs", {{"zeros", bytes(70000, 0)}, {"mixed", concat({bytes(5000, 0), block, bytes(3333, 0)})}}},
         {"shorter names first", {{"bin/a", block}, {"bin/ab", planted}, {"bin/abc", {}}}},
         {"shaped builds", shaped_inputs()},
