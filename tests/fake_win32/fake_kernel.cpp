@@ -144,6 +144,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap_handle, DWORD flags, SIZE_T bytes) {
     heap.allocation_flags.push_back(flags);
     if (heap_handle != process_heap) return nullptr;
     if (++heap.allocations == heap.fail_allocation) return nullptr;
+    if (heap.largest_block && bytes > heap.largest_block) return nullptr;
     void *block = std::malloc(bytes ? bytes : 1);
     if (!block) return nullptr;
     // A block the caller did not ask to be cleared holds garbage, as it may on Windows.

@@ -37,6 +37,8 @@ std::vector<std::string> calls_named(std::string_view name);
 struct Heap {
     // 1-based number of the allocation that fails (returns null); 0: none fails.
     unsigned fail_allocation = 0;
+    // Requests above this many bytes fail, as on a machine short of memory; 0: no limit.
+    size_t largest_block = 0;
     unsigned allocations = 0;
     std::map<void *, size_t> live;  // block -> size
     unsigned bad_frees = 0;         // frees of blocks this heap never gave out
