@@ -266,8 +266,7 @@ void resolve_text(section &text, const image &img, const std::vector<body> &bodi
     }
 }
 
-void collect_text_relocations(const section &text, image &img, const std::vector<body> &bodies) {
-    (void)text;
+void collect_text_relocations(image &img, const std::vector<body> &bodies) {
     for (uint32_t i = 0; i < bodies.size(); ++i) {
         if (!img.function_rva[i]) continue;
         for (const fixup &f : bodies[i].fixups)
@@ -393,7 +392,7 @@ bool make_build(const program &p, const build &b, bytes &file) {
     if (!b.is64) {
         std::vector<uint32_t> data_sites = img.relocations;
         img.relocations.clear();
-        collect_text_relocations(sections[0], img, bodies);
+        collect_text_relocations(img, bodies);
         img.relocations.insert(img.relocations.end(), data_sites.begin(), data_sites.end());
     }
     next_place(rva, offset);

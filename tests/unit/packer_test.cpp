@@ -390,16 +390,18 @@ TEST_F(PackerProgram, WritesAVerifiedArchiveAndASummary) {
     std::vector<input_file> inputs = shaped_inputs();
     const char *files[] = {"base", "changed", "inserted", "removed"};
     std::string arguments;
+    size_t input_bytes = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
         write(files[i], inputs[i].bytes);
         arguments += " " + inputs[i].name + "=" + path(files[i]);
+        input_bytes += inputs[i].bytes.size();
     }
     for (const char *mode : {"", "--baseline "}) {
         cli_result result = run(mode + arguments);
         ASSERT_EQ(result.exit_code, 0) << result.output;
         packer::archive written{read("pool"), read("directory"), {}};
         EXPECT_TRUE(holds_rules(written, inputs));
-        EXPECT_NE(result.output.find("input " + std::to_string(60000 * 2 + 60333 + 60000 - 777)), std::string::npos)
+        EXPECT_NE(result.output.find("input " + std::to_string(input_bytes) + " bytes"), std::string::npos)
             << result.output;
         EXPECT_NE(result.output.find("pool " + std::to_string(written.pool.size()) + " bytes"), std::string::npos);
     }
