@@ -31,13 +31,19 @@ wineserver --persistent=0
 wine "$driver" "$(windows_path "$installer")" "$scenario" --shot "$(windows_path "$artefacts")\\$scenario" "${options[@]}" &
 driver_pid=$!
 while kill -0 "$driver_pid" 2>/dev/null && [ ! -e "$shot.ready" ]; do sleep 0.1; done
+shot_taken=no
 if [ -e "$shot.ready" ]; then
-    import -window root "$shot.png" || echo "no screenshot taken"
+    import -window root "$shot.png" && shot_taken=yes
     touch "$shot.done"
-    echo "screenshot: $shot.png"
 fi
 status=0
 wait "$driver_pid" || status=$?
+if [ "$shot_taken" = yes ]; then
+    echo "screenshot: $shot.png"
+elif [ "$status" -eq 0 ]; then
+    echo "FAIL: no screenshot taken"
+    status=1
+fi
 wineserver --wait
 rm -f "$shot.ready" "$shot.done"
 exit "$status"
