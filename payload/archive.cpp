@@ -26,6 +26,10 @@
 // the first all-zero 8-byte group after the name ends the entry. When one name
 // is a prefix of another the shorter stands first: the lookup takes the first
 // entry whose name begins with the requested one.
+//
+// The reader still trusts none of it that could take it out of bounds: every
+// walk stops at the directory's end, and a name that is not found or a slice
+// that leaves the pool counts as a damaged archive.
 
 static DWORD read_u32(const BYTE *bytes) {
     return DWORD(bytes[0]) | DWORD(bytes[1]) << 8 | DWORD(bytes[2]) << 16 | DWORD(bytes[3]) << 24;
