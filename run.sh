@@ -2,13 +2,14 @@
 # Builds everything and runs the installer under Wine: on the desktop when a
 # display is set (click through it yourself), otherwise under Xvfb, where the
 # licence page is saved as a screenshot and then closed.
+# BUILD_DIR chooses another build folder than build/.
 set -euo pipefail
 cd "$(dirname "$0")"
+build=$(realpath -m "${BUILD_DIR:-build}")
 tools/install-dependencies.sh
-cmake -S . -B build
-cmake --build build -j "$(nproc)"
+cmake -S . -B "$build"
+cmake --build "$build" -j "$(nproc)"
 
-build=$(pwd)/build
 installer=$build/windows/quenthalvox-installer.exe
 echo
 # The packer is deterministic: packing the sample builds again into a scratch
