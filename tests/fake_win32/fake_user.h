@@ -97,6 +97,7 @@ struct User {
 
     // Pixels per 4 horizontal and per 8 vertical dialog units: 7 and 14 are
     // Wine's at its default font (a 309 x 192 page is 541 x 336 pixels).
+    // GetWindowRect gives a dialog this size, without a frame, at its position.
     int base_x = 7, base_y = 14;
     RECT work_area = {0, 0, 1920, 1040};  // primary monitor
     RECT monitor_area = {0, 0, 1920, 1080};
