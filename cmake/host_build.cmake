@@ -64,6 +64,3 @@ set(WINDOWS_BUILD_DIR ${CMAKE_BINARY_DIR}/windows)
 
 enable_testing()
 add_subdirectory(tests)
-# The unit tests read the packed samples back through the installer's reader.
-add_dependencies(unit_tests archive)
-target_compile_definitions(unit_tests PRIVATE PACKER_PROGRAM="$<TARGET_FILE:packer>")

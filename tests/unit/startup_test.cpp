@@ -7,13 +7,6 @@ extern "C" void WINAPI installer_entry();
 
 namespace {
 
-// The product keeps its licence text until the process ends; the simulated
-// machine hands it back after the last test so the leak checker stays quiet.
-struct FreshMachineAtEnd : testing::Environment {
-    void TearDown() override { fake::reset(); }
-};
-testing::Environment *const fresh_machine_at_end = testing::AddGlobalTestEnvironment(new FreshMachineAtEnd);
-
 std::optional<UINT> start(std::function<void(HWND)> script) {
     fake::set_licence("Terms.\r\n");
     fake::user.scripts.push_back(std::move(script));
