@@ -241,7 +241,7 @@ base_units page_base_units(HWND page) {
     return units;
 }
 
-struct control_spec {
+struct expected_control {
     const wchar_t *class_name;
     int id;
     const wchar_t *text;  // nullptr: the licence text
@@ -254,7 +254,7 @@ struct control_spec {
 // The dialog manager creates every control with this extended style.
 const DWORD DIALOG_EX_STYLE = WS_EX_NOPARENTNOTIFY;
 
-const control_spec LICENCE_PAGE[] = {
+const expected_control LICENCE_PAGE[] = {
     {L"Static", 0, L"", 0, 0x50000006, 0, 0, 309, 19, 0},
     {L"Static", ID_TITLE, PAGE_TITLE, 0, 0x50020001, 0, 6, 309, 9, 0},
     // An etched line gets a static edge from its class, and Wine widens the
@@ -282,14 +282,14 @@ std::vector<HWND> children_in_order(HWND page) {
     return children;
 }
 
-void check_control(HWND page, HWND control, const control_spec &spec, base_units units, int order) {
+void check_control(HWND page, HWND control, const expected_control &want, base_units units, int order) {
     std::string name = "control " + std::to_string(order + 1);
-    check(_wcsicmp(class_of(control).c_str(), spec.class_name) == 0, "%s: class \"%s\", expected \"%s\"", name.c_str(),
-          narrow(class_of(control)).c_str(), narrow(spec.class_name).c_str());
+    check(_wcsicmp(class_of(control).c_str(), want.class_name) == 0, "%s: class \"%s\", expected \"%s\"", name.c_str(),
+          narrow(class_of(control)).c_str(), narrow(want.class_name).c_str());
     int id = GetDlgCtrlID(control);
-    check(id == spec.id, "%s: id %d, expected %d", name.c_str(), id, spec.id);
+    check(id == want.id, "%s: id %d, expected %d", name.c_str(), id, want.id);
 
-    std::wstring expected_text = spec.text ? spec.text : licence_text();
+    std::wstring expected_text = want.text ? want.text : licence_text();
     std::wstring text = text_of(control);
     check(text == expected_text, "%s: text \"%s\" (%zu units), expected \"%s\" (%zu units)", name.c_str(),
           narrow(text.substr(0, 60)).c_str(), text.size(), narrow(expected_text.substr(0, 60)).c_str(),
@@ -297,16 +297,16 @@ void check_control(HWND page, HWND control, const control_spec &spec, base_units
 
     DWORD style = GetWindowLongW(control, GWL_STYLE);
     DWORD ex_style = GetWindowLongW(control, GWL_EXSTYLE);
-    DWORD added = ex_style & ~spec.ex_style & (DIALOG_EX_STYLE | spec.class_ex_style);
-    check(style == spec.style, "%s: style 0x%08lX, expected 0x%08lX", name.c_str(), style, spec.style);
-    check((ex_style & ~added) == spec.ex_style, "%s: extended style 0x%08lX, expected 0x%08lX", name.c_str(), ex_style,
-          spec.ex_style);
+    DWORD added = ex_style & ~want.ex_style & (DIALOG_EX_STYLE | want.class_ex_style);
+    check(style == want.style, "%s: style 0x%08lX, expected 0x%08lX", name.c_str(), style, want.style);
+    check((ex_style & ~added) == want.ex_style, "%s: extended style 0x%08lX, expected 0x%08lX", name.c_str(), ex_style,
+          want.ex_style);
 
     RECT rect;
     GetWindowRect(control, &rect);
     MapWindowPoints(nullptr, page, reinterpret_cast<POINT *>(&rect), 2);
-    int left = MulDiv(spec.x, units.x, 4), top = MulDiv(spec.y, units.y, 8);
-    int right = left + MulDiv(spec.cx, units.x, 4), bottom = top + MulDiv(spec.cy, units.y, 8);
+    int left = MulDiv(want.x, units.x, 4), top = MulDiv(want.y, units.y, 8);
+    int right = left + MulDiv(want.cx, units.x, 4), bottom = top + MulDiv(want.cy, units.y, 8);
     int slack = 1 + ((added & WS_EX_STATICEDGE) ? 2 * GetSystemMetrics(SM_CXEDGE) : 0);
     check(std::abs(rect.left - left) <= slack && std::abs(rect.top - top) <= slack &&
               std::abs(rect.right - right) <= slack && std::abs(rect.bottom - bottom) <= slack,
