@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 
+#include "archive_rules.h"
 #include "fake.h"
 #include "payload/archive.h"
 
@@ -51,6 +52,19 @@ TEST_F(SampleArchive, SamplesHaveTheSizesOfTheRealBuilds) {
         total += std::filesystem::file_size(sample_folder() / s.file);
     }
     EXPECT_EQ(total, 31084614u);
+}
+
+TEST_F(SampleArchive, HoldsEveryRuleOfTheFormat) {
+    packer::archive archive;
+    std::string pool = read_file(SAMPLE_POOL), directory = read_file(SAMPLE_DIRECTORY);
+    archive.pool.assign(pool.begin(), pool.end());
+    archive.directory.assign(directory.begin(), directory.end());
+    std::vector<input_file> inputs;
+    for (const sample &s : SAMPLES) {
+        std::string content = read_file(sample_folder() / s.file);
+        inputs.push_back({std::string("bin/") + s.file, bytes(content.begin(), content.end())});
+    }
+    EXPECT_TRUE(holds_rules(archive, inputs));
 }
 
 TEST_F(SampleArchive, ReaderRebuildsEverySampleExactly) {
