@@ -1,5 +1,5 @@
 // The few pieces every part of the installer shares: the failure flag, the
-// target masks, control ids, exit codes, common report texts and wide_append.
+// target bits, control ids, exit codes, common report texts and wide_append.
 #pragma once
 
 #include <windows.h>
@@ -13,8 +13,6 @@ enum : DWORD {
     TARGET_CLAP32 = 2,
     TARGET_FL = 4,
 };
-extern DWORD available_targets;  // found by the selection page
-extern DWORD selected_targets;   // ticked on the selection page
 
 // Control ids (IDOK and IDCANCEL come from the platform).
 enum : int {
@@ -35,7 +33,6 @@ enum : UINT {
     EXIT_LICENCE_TEXT_NO_MEMORY = 3,  // no memory for the licence text
 };
 
-#define TEXT_PRODUCT L"Quenthalvox"
 #define TEXT_FOLDER_INACCESSIBLE L"The installation folder was inaccessible. Quenthalvox could not be installed."
 #define TEXT_NO_MEMORY L"Insufficient memory was available. Quenthalvox could not be installed."
 
