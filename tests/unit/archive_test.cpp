@@ -4,6 +4,7 @@
 #include <random>
 
 #include "archive_builder.h"
+#include "error_report.h"
 #include "fake.h"
 #include "installer/embedded_data.h"
 #include "payload/archive.h"
@@ -52,12 +53,7 @@ std::string take(loaded_entry loaded) {
 
 void expect_corruption_report(const Load &result) {
     EXPECT_EQ(result.exit, std::optional<UINT>(1));
-    ASSERT_EQ(fake::message_boxes.size(), 1u);
-    const fake::MessageBoxRecord &box = fake::message_boxes[0];
-    EXPECT_EQ(box.owner, OWNER);
-    EXPECT_EQ(box.text, CORRUPTED);
-    EXPECT_FALSE(box.caption.has_value());
-    EXPECT_EQ(box.type, UINT(MB_OK));
+    expect_one_error_report(OWNER, CORRUPTED);
     EXPECT_TRUE(fake::calls_named("HeapFree").empty());
 }
 

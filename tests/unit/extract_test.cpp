@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "archive_builder.h"
+#include "error_report.h"
 #include "fake.h"
 #include "installer/shared.h"
 #include "payload/extract.h"
@@ -43,15 +44,6 @@ protected:
         std::optional<UINT> exit = fake::run_process([&] { extract_file(OWNER, buffer.data(), entry_name); });
         EXPECT_EQ(buffer, before) << "path buffer changed";
         return exit;
-    }
-
-    void expect_one_report(const char16_t *text) {
-        ASSERT_EQ(fake::message_boxes.size(), 1u);
-        const fake::MessageBoxRecord &box = fake::message_boxes[0];
-        EXPECT_EQ(box.text, text);
-        EXPECT_EQ(box.owner, OWNER);
-        EXPECT_FALSE(box.caption.has_value());
-        EXPECT_EQ(box.type, UINT(MB_OK));
     }
 
     std::vector<BYTE> flag_at_report;
@@ -137,7 +129,7 @@ TEST_F(Extract, DoesNotReadTheFailureFlag) {
 TEST_F(Extract, AFileThatCannotBeOpenedIsReportedWithoutWriteOrClose) {
     fake::files.open_fails = [](std::u16string_view) { return true; };
     ASSERT_FALSE(extract(u"C:\\New\\Q.clap"));
-    expect_one_report(INACCESSIBLE);
+    expect_one_error_report(OWNER, INACCESSIBLE);
     EXPECT_EQ(flag_at_report, std::vector<BYTE>{0});  // reported, then recorded
     EXPECT_EQ(install_failed, 1);
     EXPECT_EQ(fake::files.writes, 0u);
@@ -164,7 +156,7 @@ TEST_F(Extract, AnIncompleteWriteIsReportedAndLeavesNoFile) {
         fake::files.write_fails = c.fails;
         fake::files.short_write_limit = c.limit;
         ASSERT_FALSE(extract(u"C:\\Fx\\Q.dll"));
-        expect_one_report(INACCESSIBLE);
+        expect_one_error_report(OWNER, INACCESSIBLE);
         EXPECT_EQ(flag_at_report, std::vector<BYTE>{0});
         EXPECT_EQ(install_failed, 1);
         EXPECT_EQ(fake::files.writes, 1u);
@@ -184,7 +176,7 @@ TEST_F(Extract, AnIncompleteWriteIsReportedAndLeavesNoFile) {
 TEST_F(Extract, NoMemoryIsRecordedAndReportedBeforeTheDiskIsTouched) {
     fake::heap.fail_allocation = 1;
     ASSERT_FALSE(extract(u"C:\\New\\Q.clap"));
-    expect_one_report(NO_MEMORY);
+    expect_one_error_report(OWNER, NO_MEMORY);
     EXPECT_EQ(flag_at_report, std::vector<BYTE>{1});  // recorded, then reported
     EXPECT_EQ(install_failed, 1);
     EXPECT_TRUE(folder_calls().empty());
@@ -199,7 +191,7 @@ TEST_F(Extract, ACorruptedEntryEndsTheProcessWithNothingOnDisk) {
         SetUp();
         std::optional<UINT> exit = extract(u"C:\\New\\Deeper\\Q.clap", name);
         EXPECT_EQ(exit, std::optional<UINT>(EXIT_PAYLOAD_CORRUPTED));
-        expect_one_report(CORRUPTED);
+        expect_one_error_report(OWNER, CORRUPTED);
         EXPECT_EQ(install_failed, 0);
         EXPECT_TRUE(folder_calls().empty());
         EXPECT_TRUE(fake::files.opens.empty());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive_builder.h"
+#include "error_report.h"
 #include "fake.h"
 
 namespace target_test {
@@ -40,13 +41,6 @@ inline std::vector<std::string> file_system_calls() {
 inline std::string call(const char *name, const std::u16string &path) { return name + (" " + fake::narrow(path)); }
 
 // One error report: owned by the page, system caption, OK only.
-inline void expect_one_report(const std::u16string &text) {
-    ASSERT_EQ(fake::message_boxes.size(), 1u);
-    const fake::MessageBoxRecord &box = fake::message_boxes[0];
-    EXPECT_EQ(box.owner, PAGE);
-    EXPECT_EQ(box.text, text);
-    EXPECT_FALSE(box.caption.has_value());
-    EXPECT_EQ(box.type, UINT(MB_OK));
-}
+inline void expect_one_report(const std::u16string &text) { expect_one_error_report(PAGE, text); }
 
 }  // namespace target_test
