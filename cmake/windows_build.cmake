@@ -46,7 +46,7 @@ set(PRODUCT_LINK_OPTIONS
 set(installer quenthalvox-installer)
 add_executable(${installer}
     ${PRODUCT_SOURCES}
-    ${CMAKE_SOURCE_DIR}/installer/runtime/memory.cpp
+    ${CMAKE_SOURCE_DIR}/common/runtime/memory.cpp
     ${CMAKE_SOURCE_DIR}/resources/embedded_data.S
     ${CMAKE_SOURCE_DIR}/resources/installer.rc)
 target_include_directories(${installer} PRIVATE ${CMAKE_SOURCE_DIR})

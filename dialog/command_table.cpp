@@ -1,6 +1,6 @@
 #include "dialog/command_table.h"
 
-#include "installer/shared.h"
+#include "common/shared.h"
 
 command_entry command_table[COMMAND_CAPACITY];
 unsigned long long command_count;

@@ -2,7 +2,7 @@
 #include <commctrl.h>
 
 #include "installer/licence_page.h"
-#include "installer/shared.h"
+#include "common/shared.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "dialog/command_table.h"
 #include "dialog/template_writer.h"
-#include "installer/embedded_data.h"
+#include "common/embedded_data.h"
 #include "installer/page_header.h"
 
 WCHAR *widen_licence_text() {

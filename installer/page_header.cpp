@@ -1,7 +1,7 @@
 #include "installer/page_header.h"
 
 #include "dialog/template_writer.h"
-#include "installer/shared.h"
+#include "common/shared.h"
 
 void begin_page() {
     begin_template(PAGE_TITLE, PAGE_WIDTH, PAGE_HEIGHT);

@@ -1,7 +1,7 @@
 #include "payload/archive.h"
 
-#include "installer/embedded_data.h"
-#include "installer/shared.h"
+#include "common/embedded_data.h"
+#include "common/shared.h"
 
 #define TEXT_CORRUPTED L"The installer has been corrupted. Please download Quenthalvox again."
 

@@ -1,6 +1,6 @@
 #include "payload/extract.h"
 
-#include "installer/shared.h"
+#include "common/shared.h"
 #include "payload/archive.h"
 
 static void report_error(HWND owner, const WCHAR *text) { MessageBoxW(owner, text, nullptr, MB_OK); }

@@ -1,6 +1,6 @@
 #include "targets/clap_target.h"
 
-#include "installer/shared.h"
+#include "common/shared.h"
 #include "payload/extract.h"
 
 namespace {

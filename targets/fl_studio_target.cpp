@@ -1,6 +1,6 @@
 #include "targets/fl_studio_target.h"
 
-#include "installer/shared.h"
+#include "common/shared.h"
 #include "payload/extract.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-#include "installer/shared.h"
+#include "common/shared.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "archive_builder.h"
 #include "error_report.h"
 #include "fake.h"
-#include "installer/embedded_data.h"
+#include "common/embedded_data.h"
 #include "payload/archive.h"
 
 using namespace archive_builder;

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "fake.h"
-#include "installer/shared.h"
+#include "common/shared.h"
 #include "target_test_support.h"
 #include "targets/clap_target.h"
 

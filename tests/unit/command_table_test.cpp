@@ -3,7 +3,7 @@
 #include "dialog/command_table.h"
 #include "dialog/template_writer.h"
 #include "fake.h"
-#include "installer/shared.h"
+#include "common/shared.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "archive_builder.h"
 #include "error_report.h"
 #include "fake.h"
-#include "installer/shared.h"
+#include "common/shared.h"
 #include "payload/extract.h"
 
 using namespace archive_builder;

@@ -6,7 +6,7 @@
 #include "dialog/command_table.h"
 #include "dialog/template_writer.h"
 #include "fake.h"
-#include "installer/shared.h"
+#include "common/shared.h"
 
 extern "C" void WINAPI installer_entry();
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fake.h"
-#include "installer/shared.h"
+#include "common/shared.h"
 
 extern "C" void WINAPI installer_entry();
 

@@ -1,5 +1,7 @@
-// The few pieces every part of the installer shares: the failure flag, the
-// target bits, control ids, exit codes, common report texts and wide_append.
+// The few pieces every layer of the installer shares (payload, dialog,
+// targets, installer): the failure flag, the target bits, control ids, exit
+// codes, common report texts and wide_append. Nothing here includes another
+// layer, so the folders form a stack with no include running back up.
 #pragma once
 
 #include <windows.h>

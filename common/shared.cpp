@@ -1,4 +1,4 @@
-#include "installer/shared.h"
+#include "common/shared.h"
 
 BYTE install_failed;
 
