@@ -80,3 +80,5 @@ add_executable(e2e_driver ${CMAKE_SOURCE_DIR}/tests/e2e/driver.cpp)
 target_compile_options(e2e_driver PRIVATE -O2 -municode -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0A00 -Wall -Wextra -Werror)
 target_link_options(e2e_driver PRIVATE -municode -static)
 target_link_libraries(e2e_driver PRIVATE user32 gdi32)
+
+include(${CMAKE_SOURCE_DIR}/cmake/windows_bench.cmake)
