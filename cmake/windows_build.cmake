@@ -66,6 +66,7 @@ if(NOT icon_name STREQUAL "installer.ico")
 endif()
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/installer.rc PROPERTIES
     INCLUDE_DIRECTORIES "${CMAKE_SOURCE_DIR}/resources;${icon_folder}"
+    COMPILE_DEFINITIONS "QUENTHALVOX_VERSION_MAJOR=${PROJECT_VERSION_MAJOR};QUENTHALVOX_VERSION_MINOR=${PROJECT_VERSION_MINOR};QUENTHALVOX_VERSION_PATCH=${PROJECT_VERSION_PATCH}"
     OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/installer.manifest;${INSTALLER_ICON}")
 
 # A C-runtime import (or any other stray DLL) fails the build.
