@@ -22,14 +22,15 @@
 //
 // Integers are little-endian and unaligned: the checksum starts right after
 // the name's zero byte. No slice but the end has offset and count both 0, and
-// checksum and size are never both 0 (an empty file hashes to 0x84222325), so
-// the first all-zero 8-byte group after the name ends the entry. When one name
-// is a prefix of another the shorter stands first: the lookup takes the first
-// entry whose name begins with the requested one.
+// the first all-zero 8-byte group after the checksum and size ends the entry.
+// No name begins with another, so a request selects exactly one entry.
 //
-// The reader still trusts none of it that could take it out of bounds: every
-// walk stops at the directory's end, and a name that is not found or a slice
-// that leaves the pool counts as a damaged archive.
+// The reader trusts none of it: every walk stops at the directory's end. The
+// checksum covers an entry's bytes but not its name, so exactly one name must
+// begin with the request; none, or a second one (a damaged name that now looks
+// like another), is damage. So are slices that leave the pool or do not add up
+// to the size, found before any memory is asked for, so that a damaged size is
+// never reported as a shortage of memory.
 
 static DWORD read_u32(const BYTE *bytes) {
     return DWORD(bytes[0]) | DWORD(bytes[1]) << 8 | DWORD(bytes[2]) << 16 | DWORD(bytes[3]) << 24;
@@ -41,18 +42,19 @@ static bool is_zero_group(const BYTE *group) {
     return true;
 }
 
-// Past the first all-zero group at or after groups, or null when the groups
-// would run past end.
-static const BYTE *skip_groups(const BYTE *groups, const BYTE *end) {
-    for (; end - groups >= 8; groups += 8)
-        if (is_zero_group(groups)) return groups + 8;
-    return nullptr;
-}
-
 // The byte after the name's zero byte, or null when the name runs past end.
 static const BYTE *past_name(const BYTE *entry_name, const BYTE *end) {
     while (entry_name < end && *entry_name) ++entry_name;
     return entry_name < end ? entry_name + 1 : nullptr;
+}
+
+// Past the end of list of the entry whose checksum starts at fields, or null
+// when the entry would run past end.
+static const BYTE *past_list(const BYTE *fields, const BYTE *end) {
+    if (end - fields < 8) return nullptr;
+    for (const BYTE *group = fields + 8; end - group >= 8; group += 8)
+        if (is_zero_group(group)) return group + 8;
+    return nullptr;
 }
 
 // The entry name's zero byte differs from every byte of name, so the
@@ -63,28 +65,27 @@ static bool begins_with(const BYTE *entry_name, const BYTE *end, const char *nam
     return true;
 }
 
-static bool select_entry(const BYTE *groups, const BYTE *end, payload_entry *entry) {
-    // The whole list must lie inside the directory before the loader trusts
-    // it to end.
-    if (end - groups < 8 || !skip_groups(groups + 8, end)) return false;
-    entry->checksum = read_u32(groups);
-    entry->size = read_u32(groups + 4);
-    entry->references = groups + 8;
-    return true;
-}
-
 bool find_entry(const char *name, payload_entry *entry) {
     const BYTE *end = payload_directory.end;
-    const BYTE *at = payload_directory.start;
+    const BYTE *selected = nullptr;
+    // The whole directory, not only up to the first match: a second match is
+    // a damaged name that would otherwise let one build stand in for another.
     // A zero byte where a name would begin is the mark after the last entry.
-    while (at < end && *at) {
-        const BYTE *groups = past_name(at, end);
-        if (!groups) return false;
-        if (begins_with(at, end, name)) return select_entry(groups, end, entry);
-        at = skip_groups(groups, end);
-        if (!at) return false;
+    for (const BYTE *at = payload_directory.start; at < end && *at;) {
+        const BYTE *fields = past_name(at, end);
+        const BYTE *next = fields ? past_list(fields, end) : nullptr;
+        if (!next) return false;
+        if (begins_with(at, end, name)) {
+            if (selected) return false;
+            selected = fields;
+        }
+        at = next;
     }
-    return false;
+    if (!selected) return false;
+    entry->checksum = read_u32(selected);
+    entry->size = read_u32(selected + 4);
+    entry->references = selected + 8;
+    return true;
 }
 
 DWORD payload_checksum(const BYTE *bytes, DWORD size) {
@@ -95,25 +96,32 @@ DWORD payload_checksum(const BYTE *bytes, DWORD size) {
     return hash;
 }
 
-// Lays the entry's slices end to end into bytes, which holds entry.size bytes.
-// False when the slices do not add up to the size or one lies outside the pool.
-static bool rebuild(const payload_entry &entry, BYTE *bytes) {
-    // 64 bits, so that the total plus one count can never wrap.
+// True when every slice lies inside the pool and their counts add up to the
+// size; the end of list lies inside the directory, as find_entry made sure.
+static bool slices_fit(const payload_entry &entry) {
+    // 64 bits, so that neither sum can wrap.
     unsigned long long total = 0;
     unsigned long long pool_length = payload_pool.end - payload_pool.start;
-    for (const BYTE *reference = entry.references;; reference += 8) {
+    for (const BYTE *reference = entry.references; !is_zero_group(reference); reference += 8) {
         DWORD offset = read_u32(reference);
         DWORD count = read_u32(reference + 4);
-        if (offset == 0 && count == 0) break;
-        if (total + count > entry.size) return false;
         if ((unsigned long long)offset + count > pool_length) return false;
-        // The built-in, not a loop: a byte loop between buffers the compiler
-        // cannot tell apart turns into a call to memmove, which this program
-        // is not linked with, and a plain loop would copy a byte at a time.
-        __builtin_memcpy(bytes + total, payload_pool.start + offset, count);
         total += count;
     }
     return total == entry.size;
+}
+
+// Lays the entry's slices end to end into bytes, which holds entry.size bytes;
+// slices_fit has checked that they fill it exactly.
+static void rebuild(const payload_entry &entry, BYTE *bytes) {
+    for (const BYTE *reference = entry.references; !is_zero_group(reference); reference += 8) {
+        DWORD count = read_u32(reference + 4);
+        // The built-in, not a loop: a byte loop between buffers the compiler
+        // cannot tell apart turns into a call to memmove, which this program
+        // is not linked with, and a plain loop would copy a byte at a time.
+        __builtin_memcpy(bytes, payload_pool.start + read_u32(reference), count);
+        bytes += count;
+    }
 }
 
 [[noreturn]] static void report_corruption(HWND owner) {
@@ -125,11 +133,11 @@ loaded_entry load_entry(HWND owner, const char *name) {
     payload_entry entry;
     // Every name the installer asks for is packed, so a missing one means the
     // directory itself was damaged.
-    if (!find_entry(name, &entry)) report_corruption(owner);
+    if (!find_entry(name, &entry) || !slices_fit(entry)) report_corruption(owner);
     BYTE *bytes = (BYTE *)HeapAlloc(GetProcessHeap(), 0, entry.size);
     if (!bytes) return loaded_entry{nullptr, 0};
+    rebuild(entry, bytes);
     // The buffer is not freed on the way out: the process ends right after.
-    if (!rebuild(entry, bytes)) report_corruption(owner);
     if (payload_checksum(bytes, entry.size) != entry.checksum) report_corruption(owner);
     return loaded_entry{bytes, entry.size};
 }

@@ -11,8 +11,8 @@ struct payload_entry {
     const BYTE *references;  // first chunk reference: offset, count (32-bit LE each), up to the end of list
 };
 
-// The first entry whose name begins with name. False when no entry matches
-// before the end of the directory.
+// The one entry whose name begins with name. False when none or more than one
+// does, or when the directory cannot be walked to its end.
 bool find_entry(const char *name, payload_entry *entry);
 
 // An entry's bytes in a block of the process heap, owned by the caller.

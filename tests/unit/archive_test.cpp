@@ -15,7 +15,6 @@ namespace {
 
 HWND const OWNER = reinterpret_cast<HWND>(0x5A0);
 const char16_t CORRUPTED[] = u"The installer has been corrupted. Please download Quenthalvox again.";
-const unsigned char GARBAGE = 0xBE;  // what the fake heap puts in a block it was not asked to clear
 
 std::string pattern(size_t length, unsigned seed) {
     std::mt19937 random(seed);
@@ -32,7 +31,7 @@ struct Load {
     std::optional<std::string> buffer_at_report;  // the entry's buffer while the report was on screen
 };
 
-Load load(const char *name) {
+Load load(const std::string &name) {
     Load result;
     fake::on_message_box = [&](const fake::MessageBoxRecord &) {
         if (fake::heap.live_blocks() == 1) {
@@ -40,7 +39,7 @@ Load load(const char *name) {
             result.buffer_at_report = block_bytes(static_cast<BYTE *>(block.first), block.second);
         }
     };
-    result.exit = fake::run_process([&] { result.loaded = load_entry(OWNER, name); });
+    result.exit = fake::run_process([&] { result.loaded = load_entry(OWNER, name.c_str()); });
     fake::on_message_box = nullptr;
     return result;
 }
@@ -74,11 +73,11 @@ TEST(PayloadChecksum, IsTheLowHalfOf64BitFnv1aOnEveryLength) {
     }
 }
 
-TEST(FindEntry, SelectsTheFirstEntryWhoseNameBeginsWithTheRequest) {
+TEST(FindEntry, SelectsTheOneEntryWhoseNameBeginsWithTheRequest) {
     std::string pool = pattern(64, 1);
     std::vector<Entry> entries = {
         entry("bin/a", pool, {{0, 1}}),
-        entry("bin/ab", pool, {{5, 2}, {9, 0}, {0, 3}}),  // a zero-count slice and one at offset 0
+        entry("bin/bc", pool, {{5, 2}, {9, 0}, {0, 3}}),  // a zero-count slice and one at offset 0
         entry("bin/target_cl64", pool, {{1, 3}}),
         entry("bin/target_cl32", pool, {{2, 4}}),
         entry("Bin/C", pool, {{3, 5}}),
@@ -87,13 +86,12 @@ TEST(FindEntry, SelectsTheFirstEntryWhoseNameBeginsWithTheRequest) {
     std::vector<Layout> places = layout(entries);
     struct Case {
         const char *name;
-        int selected;  // index into entries, -1: absent
+        int selected;  // index into entries; -1: no entry, or more than one, begins with it
     } cases[] = {
-        {"bin/a", 0},           {"bin/ab", 1},         {"", 0},
-        {"bin/", 0},            {"bin/target_cl", 2},  {"bin/target_cl3", 3},
-        {"bin/target_cl32", 3}, {"Bin/C", 4},          {"bin/abc", -1},
-        {"bin/target_cl645", -1}, {"bin/A", -1},      {"BIN/ab", -1},
-        {"bin/c", -1},          {"x", -1},
+        {"bin/a", 0},           {"bin/bc", 1},          {"bin/b", 1},      {"bin/target_cl3", 3},
+        {"bin/target_cl32", 3}, {"Bin/C", 4},           {"", -1},          {"bin/", -1},
+        {"bin/target_cl", -1},  {"bin/bcd", -1},        {"bin/A", -1},     {"BIN/bc", -1},
+        {"x", -1},              {"bin/target_cl645", -1},
     };
     for (const Case &c : cases) {
         payload_entry found{};
@@ -162,50 +160,62 @@ TEST(LoadEntry, RebuildsTheSlicesInListOrder) {
     EXPECT_EQ(fake::heap.live_blocks(), 0u);
 }
 
-TEST(LoadEntry, NoMemoryIsReturnedBeforeAnyReferenceIsRead) {
+TEST(LoadEntry, NoMemoryForAnIntactEntryIsReturnedUnreported) {
     std::string pool = pattern(16, 4);
-    Entry overfull = entry("overfull", pool, {{0, 8}});
-    overfull.references.push_back({8, 8});  // would be corrupted, were it read
-    fake::set_payload(pool, directory({overfull}));
+    fake::set_payload(pool, directory({entry("intact", pool, {{0, 8}, {8, 8}})}));
     fake::heap.fail_allocation = 1;
-    Load result = load("overfull");
+    Load result = load("intact");
     EXPECT_FALSE(result.exit);
     EXPECT_EQ(result.loaded.bytes, nullptr);
     EXPECT_TRUE(fake::message_boxes.empty());
 }
 
-TEST(LoadEntry, CorruptionIsFoundBeforeTheBufferIsOverrunOrReturned) {
+// A damaged size or slice is found while the list is walked, before memory is
+// asked for, so it is never taken for a shortage of memory.
+TEST(LoadEntry, SlicesThatDoNotFillTheSizeAreCorruptionBeforeAnyAllocation) {
     std::string pool = pattern(64, 5);
-    pool.replace(30, 3, "abc");
-    const std::string first = pool.substr(0, 4), second = pool.substr(10, 4);
+    const uint32_t checksum = fnv64_low(pool.substr(0, 4) + pool.substr(10, 4));
     struct Case {
         const char *what;
         Entry entry;
-        std::string copied;  // the buffer's leading bytes when the report is shown
     } cases[] = {
-        {"one byte over, at the last slice", Entry{"e", 0, 10, {{0, 4}, {10, 4}, {20, 3}}}, first + second},
-        {"one byte over, at the first slice", Entry{"e", 0, 3, {{0, 4}, {10, 4}}}, ""},
-        {"one byte short", Entry{"e", fnv64_low(first + second), 9, {{0, 4}, {10, 4}}}, first + second},
-        {"no slices for a non-empty size", Entry{"e", 0, 1, {}}, ""},
-        {"a count near 2^32 after earlier bytes", Entry{"e", 0, 10, {{0, 4}, {1, 0xFFFFFFFD}}}, first},
-        {"a count of 2^32 - 1", Entry{"e", 0, 10, {{0, 4}, {1, 0xFFFFFFFF}}}, first},
-        {"checksum of another file", Entry{"e", fnv64_low(second), 4, {{0, 4}}}, first},
-        {"32-bit FNV-1a of \"abc\"", Entry{"e", 0x1A47E90B, 3, {{30, 3}}}, "abc"},
-        {"slice one byte past the pool", Entry{"e", 0, 4, {{61, 4}}}, ""},
-        {"empty slice beyond the pool", Entry{"e", fnv64_low(first), 4, {{65, 0}, {0, 4}}}, ""},
-        {"offset that wraps 32 bits", Entry{"e", 0, 4, {{0xFFFFFFFF, 2}, {0, 2}}}, ""},
+        {"size changed to a huge value", Entry{"e", checksum, 0xFFFFFFF0, {{0, 4}, {10, 4}}}},
+        {"one byte over", Entry{"e", checksum, 7, {{0, 4}, {10, 4}}}},
+        {"one byte short", Entry{"e", checksum, 9, {{0, 4}, {10, 4}}}},
+        {"no slices for a non-empty size", Entry{"e", 0, 1, {}}},
+        {"a count near 2^32 after earlier bytes", Entry{"e", 0, 10, {{0, 4}, {1, 0xFFFFFFFD}}}},
+        {"a count of 2^32 - 1", Entry{"e", 0, 10, {{0, 4}, {1, 0xFFFFFFFF}}}},
+        {"slice one byte past the pool", Entry{"e", 0, 4, {{61, 4}}}},
+        {"empty slice beyond the pool", Entry{"e", fnv64_low(pool.substr(0, 4)), 4, {{65, 0}, {0, 4}}}},
+        {"offset that wraps 32 bits", Entry{"e", 0, 4, {{0xFFFFFFFF, 2}, {0, 2}}}},
+    };
+    for (const Case &c : cases) {
+        fake::reset();
+        fake::heap.largest_block = 1 << 20;  // a machine that could not give a damaged size either
+        fake::set_payload(pool, directory({c.entry}));
+        SCOPED_TRACE(c.what);
+        expect_corruption_report(load("e"));
+        EXPECT_TRUE(fake::calls_named("HeapAlloc").empty());
+    }
+}
+
+TEST(LoadEntry, AChecksumThatDiffersIsCorruptionOnceTheBytesAreRebuilt) {
+    std::string pool = pattern(64, 6);
+    pool.replace(30, 3, "abc");
+    struct Case {
+        const char *what;
+        Entry entry;
+    } cases[] = {
+        {"checksum of another file", Entry{"e", fnv64_low(pool.substr(10, 4)), 4, {{0, 4}}}},
+        {"32-bit FNV-1a of \"abc\"", Entry{"e", 0x1A47E90B, 3, {{30, 3}}}},
     };
     for (const Case &c : cases) {
         fake::reset();
         fake::set_payload(pool, directory({c.entry}));
-        Load result = load("e");
         SCOPED_TRACE(c.what);
+        Load result = load("e");
         expect_corruption_report(result);
-        ASSERT_TRUE(result.buffer_at_report.has_value());
-        EXPECT_EQ(result.buffer_at_report->size(), c.entry.size);
-        EXPECT_EQ(result.buffer_at_report->substr(0, c.copied.size()), c.copied);
-        for (size_t i = c.copied.size(); i < result.buffer_at_report->size(); ++i)
-            EXPECT_EQ(static_cast<unsigned char>((*result.buffer_at_report)[i]), GARBAGE) << "byte " << i;
+        EXPECT_EQ(result.buffer_at_report, contents(pool, c.entry.references));
     }
 }
 
@@ -243,4 +253,37 @@ TEST(LoadEntry, AChangedPoolByteFailsExactlyTheEntriesCoveringIt) {
             }
         }
     }
+}
+
+// The checksum does not cover names: however one byte of a name (its zero byte
+// too) is changed, each request gives its own entry's bytes or the corruption
+// report, never another entry's bytes.
+TEST(LoadEntry, AChangedNameByteNeverSelectsAnotherEntry) {
+    std::string pool = pattern(48, 9);
+    std::vector<Entry> entries = {
+        entry("bin/target_cl64", pool, {{0, 16}}),
+        entry("bin/target_fl64", pool, {{16, 16}}),
+        entry("bin/target_cl32", pool, {{32, 16}, {0, 4}}),
+    };
+    const std::string listing = directory(entries);
+    for (const Layout &place : layout(entries))
+        for (size_t at = place.name; at < place.checksum; ++at)
+            for (int value = 0; value < 256; ++value) {
+                if (char(value) == listing[at]) continue;
+                std::string damaged = listing;
+                damaged[at] = char(value);
+                for (const Entry &requested : entries) {
+                    fake::reset();
+                    fake::set_payload(pool, damaged);
+                    Load result = load(requested.name);
+                    SCOPED_TRACE("byte " + std::to_string(at) + " = " + std::to_string(value) + ", " + requested.name);
+                    if (result.exit) {
+                        ASSERT_EQ(result.exit, std::optional<UINT>(1));
+                        ASSERT_EQ(fake::message_boxes.size(), 1u);
+                        ASSERT_EQ(fake::message_boxes[0].text, CORRUPTED);
+                    } else {
+                        ASSERT_EQ(take(result.loaded), contents(pool, requested.references));
+                    }
+                }
+            }
 }
