@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs one end-to-end scenario: the test driver starts the installer under Wine
-# and checks it; once the page is up, a screenshot of the screen is kept as
-# <artefacts>/<scenario>.png. Exits with the driver's exit code.
+# and checks it. Whenever the driver wants a screenshot it writes the shot's
+# name into <artefacts>/<scenario>.shot and waits; the screen is then kept as
+# <artefacts>/<name>.png and the request removed. Exits with the driver's exit
+# code; a scenario that passes without a single screenshot fails.
 # Usage: run_scenario.sh <prefix> <e2e_driver.exe> <installer.exe> <artefacts> <scenario> [driver options]
 # Driver options that begin with "/" are Unix paths and reach the driver as Z: paths.
 set -euo pipefail
@@ -12,7 +14,7 @@ prefix=$(realpath -m "$1") driver=$2 installer=$3 artefacts=$4 scenario=$5
 shift 5
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-windows_path() { local p; p=$(realpath "$1"); echo "Z:${p//\//\\}"; }
+windows_path() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
 
 options=()
 for option in "$@"; do
@@ -23,27 +25,37 @@ for option in "$@"; do
 done
 
 mkdir -p "$artefacts"
-shot=$artefacts/$scenario
-rm -f "$shot.ready" "$shot.done" "$shot.png"
+request=$artefacts/$scenario.shot
+rm -f "$request" "$request.tmp"
 
 # The server ends as soon as the last Wine process does, not seconds later.
 wineserver --persistent=0
-wine "$driver" "$(windows_path "$installer")" "$scenario" --shot "$(windows_path "$artefacts")\\$scenario" "${options[@]}" &
+wine "$driver" "$(windows_path "$installer")" "$scenario" --shot "$(windows_path "$artefacts")\\$scenario" \
+    "${options[@]}" &
 driver_pid=$!
-while kill -0 "$driver_pid" 2>/dev/null && [ ! -e "$shot.ready" ]; do sleep 0.1; done
-shot_taken=no
-if [ -e "$shot.ready" ]; then
-    import -window root "$shot.png" && shot_taken=yes
-    touch "$shot.done"
-fi
+shots=()
+shot_failed=no
+while kill -0 "$driver_pid" 2>/dev/null; do
+    if [ -e "$request" ]; then
+        name=$(cat "$request")
+        # Names come from the driver's table; anything else is refused.
+        if [[ $name =~ ^[A-Za-z0-9._-]+$ ]] && import -window root "$artefacts/$name.png"; then
+            shots+=("$artefacts/$name.png")
+        else
+            echo "FAIL: no screenshot \"$name\""
+            shot_failed=yes
+        fi
+        rm -f "$request"
+    fi
+    sleep 0.05
+done
 status=0
 wait "$driver_pid" || status=$?
-if [ "$shot_taken" = yes ]; then
-    echo "screenshot: $shot.png"
-elif [ "$status" -eq 0 ]; then
-    echo "FAIL: no screenshot taken"
+for shot in "${shots[@]}"; do echo "screenshot: $shot"; done
+if [ "$status" -eq 0 ] && { [ "$shot_failed" = yes ] || [ "${#shots[@]}" -eq 0 ]; }; then
+    [ "${#shots[@]}" -eq 0 ] && echo "FAIL: no screenshot taken"
     status=1
 fi
 wineserver --wait
-rm -f "$shot.ready" "$shot.done"
+rm -f "$request" "$request.tmp"
 exit "$status"
