@@ -1,9 +1,40 @@
 #!/usr/bin/env bash
-# Runs every test: host unit tests, benchmark smoke runs and the end-to-end
-# scenarios on the real installer under Wine. Installs what is missing first.
+# Runs every test: host unit tests, benchmark smoke runs, checks of the built
+# executable and the end-to-end scenarios on it under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
+
+usage() {
+    cat <<'EOF'
+Usage: ./test.sh [-D<cmake setting>...]
+
+Installs what is missing, builds everything and runs every test through CTest:
+the host unit tests, the benchmarks' smoke runs, the checks of the built
+executable and the end-to-end scenarios under Wine. Ends with CTest's summary
+and fails when a test fails.
+
+Settings are passed to CMake and kept in the build folder, for example
+  ./test.sh -DQUENTHALVOX_PAYLOAD_DIR=/path/to/builds
+to test an installer that carries the real plug-in builds.
+
+One group of tests, once built: ctest --test-dir build -L unit   (or exe, e2e, bench)
+
+Environment:
+  BUILD_DIR   build folder (default: build)
+EOF
+}
+
+cmake_settings=()
+for argument in "$@"; do
+    case $argument in
+        -h | --help) usage; exit 0 ;;
+        -D*) cmake_settings+=("$argument") ;;
+        *) usage >&2; exit 2 ;;
+    esac
+done
+
+build=$(realpath -m "${BUILD_DIR:-build}")
 tools/install-dependencies.sh
-cmake -S . -B build
-cmake --build build -j "$(nproc)"
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+cmake -S . -B "$build" "${cmake_settings[@]}"
+cmake --build "$build" -j "$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

@@ -1,5 +1,6 @@
-// The archive the build packed from the sample builds, read back through the
-// installer's own reader.
+// The archive the build packed, read back through the installer's own reader
+// and held to the builds it was packed from: the generated samples, or the
+// folder given with QUENTHALVOX_PAYLOAD_DIR.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -20,11 +21,6 @@ std::string read_file(const std::filesystem::path &path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The build writes the archive to <build>/archive and the samples to <build>/samples.
-std::filesystem::path sample_folder() {
-    return std::filesystem::path(SAMPLE_POOL).parent_path().parent_path() / "samples";
-}
-
 struct sample {
     const char *file;
     size_t size;
@@ -35,43 +31,42 @@ const sample SAMPLES[] = {
     {"target_fl32", 5989902}, {"target_st64", 6497294},
 };
 
-class SampleArchive : public testing::Test {
-  protected:
-    void SetUp() override {
-        for (const char *path : {SAMPLE_POOL, SAMPLE_DIRECTORY})
-            if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " has not been built";
-        for (const sample &s : SAMPLES)
-            if (!std::filesystem::exists(sample_folder() / s.file)) GTEST_SKIP() << s.file << " is not a generated sample";
-    }
-};
+// The configured builds: a missing one fails the tests that read it.
+std::string build_file(const sample &s) {
+    std::filesystem::path path = std::filesystem::path(PAYLOAD_FOLDER) / s.file;
+    EXPECT_TRUE(std::filesystem::is_regular_file(path)) << path;
+    return read_file(path);
+}
 
-TEST_F(SampleArchive, SamplesHaveTheSizesOfTheRealBuilds) {
+TEST(SampleArchive, SamplesHaveTheSizesOfTheRealBuilds) {
+    if (!PAYLOAD_SAMPLES) GTEST_SKIP() << "the build packs the builds in " << PAYLOAD_FOLDER;
     size_t total = 0;
     for (const sample &s : SAMPLES) {
-        EXPECT_EQ(std::filesystem::file_size(sample_folder() / s.file), s.size) << s.file;
-        total += std::filesystem::file_size(sample_folder() / s.file);
+        size_t size = build_file(s).size();
+        EXPECT_EQ(size, s.size) << s.file;
+        total += size;
     }
     EXPECT_EQ(total, 31084614u);
 }
 
-TEST_F(SampleArchive, HoldsEveryRuleOfTheFormat) {
+TEST(SampleArchive, HoldsEveryRuleOfTheFormat) {
     packer::archive archive;
-    std::string pool = read_file(SAMPLE_POOL), directory = read_file(SAMPLE_DIRECTORY);
+    std::string pool = read_file(PAYLOAD_POOL_FILE), directory = read_file(PAYLOAD_DIRECTORY_FILE);
     archive.pool.assign(pool.begin(), pool.end());
     archive.directory.assign(directory.begin(), directory.end());
     std::vector<input_file> inputs;
     for (const sample &s : SAMPLES) {
-        std::string content = read_file(sample_folder() / s.file);
+        std::string content = build_file(s);
         inputs.push_back({std::string("bin/") + s.file, bytes(content.begin(), content.end())});
     }
     EXPECT_TRUE(holds_rules(archive, inputs));
 }
 
-TEST_F(SampleArchive, ReaderRebuildsEverySampleExactly) {
-    fake::set_payload(read_file(SAMPLE_POOL), read_file(SAMPLE_DIRECTORY));
+TEST(SampleArchive, ReaderRebuildsEverySampleExactly) {
+    fake::set_payload(read_file(PAYLOAD_POOL_FILE), read_file(PAYLOAD_DIRECTORY_FILE));
     for (const sample &s : SAMPLES) {
         SCOPED_TRACE(s.file);
-        std::string expected = read_file(sample_folder() / s.file);
+        std::string expected = build_file(s);
         std::string name = std::string("bin/") + s.file;
         loaded_entry entry = load_entry(nullptr, name.c_str());
         ASSERT_NE(entry.bytes, nullptr);
