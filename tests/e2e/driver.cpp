@@ -483,6 +483,9 @@ std::vector<wchar_t> environment_block() {
         return entry.substr(0, equals);
     };
     std::vector<variable> wanted(std::begin(DEFAULT_ENVIRONMENT), std::end(DEFAULT_ENVIRONMENT));
+    // Wine's loader copies this one over "COMMONPROGRAMFILES" in every 64-bit
+    // process: without it, the block's own value stands.
+    wanted.push_back({L"CommonProgramW6432", nullptr, 0});
     for (const variable &v : row->environment) {
         auto same = std::find_if(wanted.begin(), wanted.end(), [&](const variable &w) { return !wcscmp(w.name, v.name); });
         if (same != wanted.end()) *same = v;
