@@ -1187,13 +1187,13 @@ void run_step(const step &s) {
 }
 
 void play() {
+    std::wstring installer = prepare();
     for (const entry &e : row->after) {
         if (!build_name(e.what)) continue;
         watched_files.push_back(expand(e.path));
         first_seen.push_back(-1);
     }
-
-    start_installer(prepare());
+    start_installer(installer);
     licence_page = page = wait_for_new_page();
     if (!page) {
         DWORD code = 0;
