@@ -201,7 +201,7 @@ const scenario SCENARIOS[] = {
     // Install.
     {.name = L"install-all",
      .before = {{STANDALONE, content::marker}},
-     .steps = on_selection_page({INSTALL}),
+     .steps = on_selection_page({INSTALL, shot(L"-running")}),
      .reports = {SUCCESS},
      // In the order written.
      .after = {{CLAP64_FILE, content::build_cl64},
@@ -449,9 +449,13 @@ HKEY open_fl_key(bool create) {
     return status == ERROR_SUCCESS ? key : nullptr;
 }
 
-void set_up_registry() {
+void delete_image_line_key() {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Image-Line");
     RegDeleteKeyW(HKEY_CURRENT_USER, L"SOFTWARE\\Image-Line");
+}
+
+void set_up_registry() {
+    delete_image_line_key();
     if (!row->fl_value) return;
     fl_value = expand(row->fl_value);
     HKEY key = open_fl_key(true);
@@ -1213,6 +1217,8 @@ void play() {
     check_disk();
     check_write_order();
     check_registry();
+    // A prefix taken as it is (the tour) sees no FL Studio of a scenario.
+    delete_image_line_key();
 }
 
 void parse(int argc, wchar_t **argv) {
