@@ -1,0 +1,117 @@
+// The packer program as the build runs it: what it says, and what it leaves at
+// its output paths.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#ifdef PACKER_PROGRAM
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The name of the file the packer writes beside an output carries its process id.
+std::string without_process_id(std::string text) {
+    size_t at = text.find(".packing-");
+    if (at == std::string::npos) return text;
+    at += sizeof ".packing-" - 1;
+    return text.replace(at, text.find_first_not_of("0123456789", at) - at, "N");
+}
+
+class PackerOutputs : public testing::Test {
+  protected:
+    fs::path folder = fs::temp_directory_path() / ("packer_outputs_" + std::to_string(::getpid()));
+
+    void SetUp() override {
+        fs::remove_all(folder);
+        fs::create_directories(folder / "in");
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::string path(const std::string &name) const { return (folder / name).string(); }
+    void write(const std::string &name, const std::string &text) const { std::ofstream(path(name)) << text; }
+    std::string read(const std::string &name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // Runs the packer in the folder; said gets what reaches the pipe through
+    // the shell redirection shown (by default, standard error only).
+    int run(const std::string &arguments, std::string &said, const char *shown = " 2>&1 >/dev/null") const {
+        std::string command = "cd " + folder.string() + " && " + PACKER_PROGRAM + " " + arguments + shown;
+        FILE *pipe = ::popen(command.c_str(), "r");
+        said.clear();
+        char buffer[256];
+        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) said.append(buffer, got);
+        int status = ::pclose(pipe);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto &item : fs::recursive_directory_iterator(folder)) names.push_back(item.path().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(PackerOutputs, HelpPrintsTheUsageOnStandardOutput) {
+    std::string said;
+    EXPECT_EQ(run("--help", said, " 2>/dev/null"), 0);
+    EXPECT_EQ(said, "usage: packer [--baseline] --pool <out> --directory <out> name=path ...\n");
+}
+
+// A failed run names the file and the reason in one line and destroys nothing
+// at its output paths: not a folder, a fifo, an input however it is spelled,
+// nor an earlier archive; and it leaves nothing of its own behind.
+TEST_F(PackerOutputs, AFailedRunSaysWhyAndLeavesEverythingAsItWas) {
+    write("in/a", "first build");
+    write("pool", "old pool");
+    write("directory", "old directory");
+    fs::create_directory(path("empty"));
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    fs::create_hard_link(path("in/a"), path("link"));
+    struct {
+        std::string pool, directory, input_b, message;
+    } cases[] = {
+        {"empty", "directory", "missing", "output \"empty\" is a folder"},
+        {"in/a", "directory", "missing", "output \"in/a\" is also the input \"in/a\""},
+        {"in/../in/./a", "directory", "missing", "output \"in/../in/./a\" is also the input \"in/a\""},
+        {"link", "directory", "missing", "output \"link\" is also the input \"in/a\""},
+        {"pool", "fifo", "missing", "output \"fifo\" is not a regular file"},
+        {"pool", "in/../pool", "missing", "--pool and --directory are the same file \"pool\""},
+        {"pool", "directory", "missing", "cannot open \"missing\": No such file or directory"},
+        {"pool", "directory", "empty", "cannot read \"empty\": Is a directory"},
+        {"pool", "none/directory", "in/a", "cannot create \"none/directory.packing-N\": No such file or directory"},
+    };
+    std::vector<std::string> before = files();
+    for (const auto &c : cases) {
+        std::string said;
+        EXPECT_EQ(run("--pool " + c.pool + " --directory " + c.directory + " bin/a=in/a bin/b=" + c.input_b, said), 1);
+        EXPECT_EQ(without_process_id(said), "packer: " + c.message + "\n");
+    }
+    EXPECT_EQ(files(), before);
+    EXPECT_TRUE(fs::is_directory(path("empty")));
+    EXPECT_TRUE(fs::is_fifo(path("fifo")));
+    EXPECT_EQ(read("in/a"), "first build");
+    EXPECT_EQ(read("pool"), "old pool");
+    EXPECT_EQ(read("directory"), "old directory");
+
+    std::string said;
+    EXPECT_EQ(run("--pool pool --directory directory bin/a=in/a", said), 0) << said;
+    EXPECT_EQ(read("pool"), "first build");
+    EXPECT_EQ(files(), before);
+}
+
+}  // namespace
+
+#endif
