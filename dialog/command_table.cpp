@@ -11,6 +11,11 @@ INT_PTR dispatch_command(HWND dialog, WPARAM wparam) {
     // Only clicks: the licence text box sends other notifications, also with id 0.
     if (HIWORD(wparam) != BN_CLICKED) return FALSE;
     DWORD id = LOWORD(wparam);
+    // The dialog manager turns Escape into IDCANCEL even while Cancel is
+    // disabled: during an install that would end the page, and the process
+    // with it, in the middle of writing the plug-in.
+    HWND control = GetDlgItem(dialog, int(id));
+    if (control && !IsWindowEnabled(control)) return FALSE;
     for (unsigned long long i = 0; i < command_count; ++i) {
         if (command_table[i].control_id != id) continue;
         command_table[i].handler(dialog);

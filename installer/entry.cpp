@@ -1,12 +1,28 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "installer/licence_page.h"
 #include "common/shared.h"
+#include "installer/licence_page.h"
+#include "installer/selection_page.h"
 
 namespace {
 
+typedef BOOL(WINAPI *set_default_dll_directories)(DWORD flags);
 typedef BOOL(WINAPI *set_dpi_awareness_context)(DPI_AWARENESS_CONTEXT context);
+
+// Through a plain function type first: the found address has a different signature.
+template <typename function> function as_function(FARPROC found) {
+    return reinterpret_cast<function>(reinterpret_cast<void (*)()>(found));
+}
+
+// The installer runs elevated, often from a downloads folder: never load a DLL
+// planted beside it. Looked up, not imported, so that a system without the
+// call still starts the installer; kernel32 is always loaded, so the lookup
+// itself loads nothing.
+void restrict_dll_search() {
+    FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (found) as_function<set_default_dll_directories>(found)(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 // Neither call can change what the installer does next, so their results are
 // not examined; systems older than the DPI call simply go without it.
@@ -15,18 +31,13 @@ void prepare_user_interface() {
     InitCommonControlsEx(&controls);
     HMODULE user32 = LoadLibraryW(L"user32.dll");
     FARPROC found = GetProcAddress(user32, "SetProcessDpiAwarenessContext");
-    if (!found) return;
-    // Through a plain function type first: the found address has a different signature.
-    reinterpret_cast<set_dpi_awareness_context>(reinterpret_cast<void (*)()>(found))(
-        DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    if (found) as_function<set_dpi_awareness_context>(found)(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
 }
 
 }  // namespace
 
 extern "C" void WINAPI installer_entry() {
-    // The installer runs elevated, often from a downloads folder: never load a
-    // DLL planted beside it.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    restrict_dll_search();
     prepare_user_interface();
     WCHAR *text = widen_licence_text();
     if (!text) {
@@ -37,6 +48,6 @@ extern "C" void WINAPI installer_entry() {
     if (agreed == 0) ExitProcess(EXIT_DONE);
     // Only Agree goes on; -1 means the page could not be created at all.
     if (agreed != 1) ExitProcess(EXIT_LICENCE_PAGE_FAILED);
-    // The user has agreed: the selection page runs here, then the process ends.
+    run_selection_page();
     ExitProcess(EXIT_DONE);
 }

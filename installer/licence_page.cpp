@@ -32,6 +32,17 @@ void add_licence_controls(const WCHAR *text) {
     add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, agree, IDOK, L"BUTTON", L"&Agree");
 }
 
+// The dialog manager selects the whole text of an edit box that it gives the
+// first focus, which scrolls the agreement to its end, all highlighted. The
+// focus goes to the same control (the first tab stop, in wparam) here instead,
+// so the agreement opens at its beginning with nothing selected.
+INT_PTR CALLBACK licence_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+    INT_PTR result = shared_dialog_proc(page, message, wparam, lparam);
+    if (message != WM_INITDIALOG) return result;
+    SetFocus(reinterpret_cast<HWND>(wparam));
+    return FALSE;
+}
+
 }  // namespace
 
 INT_PTR run_licence_page(const WCHAR *text) {
@@ -40,5 +51,5 @@ INT_PTR run_licence_page(const WCHAR *text) {
     register_command(IDCANCEL, on_cancel);
     register_command(IDOK, on_agree);
     return DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,
-                                   shared_dialog_proc, 0);
+                                   licence_page_proc, 0);
 }

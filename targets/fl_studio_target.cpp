@@ -19,23 +19,23 @@ const WCHAR TEXT_FL_STUDIO_NOT_FOUND[] =
 
 // Opening with create semantics leaves the key behind, empty, on a machine
 // without FL Studio; that is accepted.
-LSTATUS read_fl_studio_value() {
+LSTATUS read_fl_studio_value(WCHAR *value) {
     HKEY key;
     LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Image-Line\\Shared\\Paths", 0, nullptr,
                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) return status;
     DWORD size = VALUE_BYTES;
-    status = RegGetValueW(key, nullptr, L"FL Studio", RRF_RT_REG_SZ, nullptr, path, &size);
+    status = RegGetValueW(key, nullptr, L"FL Studio", RRF_RT_REG_SZ, nullptr, value, &size);
     RegCloseKey(key);
     return status;
 }
 
 // The value names a file (FL Studio's executable); its folder ends at the last
 // backslash.
-DWORD cut_position() {
+DWORD cut_position(const WCHAR *value) {
     DWORD cut = 0;
-    for (DWORD i = 0; path[i]; ++i)
-        if (path[i] == L'\\') cut = i;
+    for (DWORD i = 0; value[i]; ++i)
+        if (value[i] == L'\\') cut = i;
     return cut;
 }
 
@@ -64,14 +64,21 @@ void install_dlls(HWND owner, DWORD cut) {
 
 }  // namespace
 
+bool find_fl_studio_folder(WCHAR *folder, DWORD *cut) {
+    for (DWORD i = 0; i < CLEARED_UNITS; ++i) folder[i] = 0;
+    if (read_fl_studio_value(folder) != ERROR_SUCCESS) return false;
+    *cut = cut_position(folder);
+    folder[*cut] = 0;
+    return true;
+}
+
 void fl_studio_target(HWND owner, int remove) {
     if (install_failed) return;
-    for (DWORD i = 0; i < CLEARED_UNITS; ++i) path[i] = 0;
-    if (read_fl_studio_value() != ERROR_SUCCESS) {
+    DWORD cut;
+    if (!find_fl_studio_folder(path, &cut)) {
         if (!remove) MessageBoxW(owner, TEXT_FL_STUDIO_NOT_FOUND, nullptr, MB_OK);
         return;
     }
-    DWORD cut = cut_position();
     if (remove)
         remove_dlls(cut);
     else

@@ -7,3 +7,9 @@
 // remove nonzero deletes both DLLs and then the plug-in folder if it is empty;
 // zero installs both DLLs. Does nothing while install_failed is set.
 void fl_studio_target(HWND owner, int remove);
+
+// FL Studio's folder as the current user's registry records it: the "FL Studio"
+// value, read into folder (at least 300 units, cleared first) and cut at its last
+// backslash, which cut receives. False when the value cannot be read as a
+// plain string of at most 249 units.
+bool find_fl_studio_folder(WCHAR *folder, DWORD *cut);

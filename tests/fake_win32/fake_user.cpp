@@ -10,6 +10,7 @@ namespace {
 
 const uintptr_t DIALOG_HANDLE_STEP = 0x10000;
 HMODULE const user32_module = reinterpret_cast<HMODULE>(0x7700);
+HMODULE const kernel32_module = reinterpret_cast<HMODULE>(0x7800);
 HMONITOR const primary_monitor = reinterpret_cast<HMONITOR>(0x3000);
 const DWORD ICC_PROGRESS_CLASS = 0x20;
 const UINT SWP_NOMOVE = 0x0002;
@@ -271,9 +272,9 @@ bool click(HWND dialog, DWORD id) {
 
 bool press_escape(HWND dialog) {
     Dialog &target = dialog_of(dialog);
-    Control *cancel = target.control(IDCANCEL);
-    // With its Cancel button disabled the dialog manager only beeps.
-    if (!target.running || target.result || (cancel && !cancel->enabled)) return false;
+    // Wine's dialog manager sends IDCANCEL for Escape even while the Cancel
+    // button is disabled; the page has to ignore it itself.
+    if (!target.running || target.result) return false;
     send_command(dialog, IDCANCEL, BN_CLICKED);
     return true;
 }
@@ -361,6 +362,19 @@ BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam
     return TRUE;
 }
 
+BOOL WINAPI IsWindowEnabled(HWND window) {
+    Control *control = control_of(window);
+    return control ? control->enabled : find_dialog(window) != nullptr;
+}
+
+HWND WINAPI SetFocus(HWND window) {
+    Control *control = control_of(window);
+    log_call("SetFocus " + (control ? number(control->id) : std::string("?")));
+    HWND previous = user.focus;
+    user.focus = window;
+    return previous;
+}
+
 LONG_PTR WINAPI GetWindowLongPtrW(HWND window, int index) {
     log_call("GetWindowLongPtrW " + number(index));
     Control *control = control_of(window);
@@ -423,11 +437,21 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
     return same_ascii_ignoring_case(text, u"user32.dll") ? user32_module : nullptr;
 }
 
+HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {
+    std::u16string text = u16(name);
+    log_call("GetModuleHandleW", text);
+    return same_ascii_ignoring_case(text, u"kernel32.dll") ? kernel32_module : nullptr;
+}
+
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     log_call(std::string("GetProcAddress ") + name);
-    if (module != user32_module || !user.has_dpi_function) return nullptr;
-    if (std::strcmp(name, "SetProcessDpiAwarenessContext") != 0) return nullptr;
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&set_dpi_awareness_context));
+    auto as_farproc = [](auto function) { return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function)); };
+    if (module == user32_module && user.has_dpi_function && std::strcmp(name, "SetProcessDpiAwarenessContext") == 0)
+        return as_farproc(&set_dpi_awareness_context);
+    if (module == kernel32_module && user.has_dll_directories_function &&
+        std::strcmp(name, "SetDefaultDllDirectories") == 0)
+        return as_farproc(&SetDefaultDllDirectories);
+    return nullptr;
 }
 
 BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
@@ -439,6 +463,7 @@ BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD,
                            LPDWORD thread_id) {
     log_call("CreateThread");
+    if (user.thread_fails) return nullptr;
     user.threads.push_back(PendingThread{start, parameter});
     if (thread_id) *thread_id = DWORD(user.threads.size());
     return reinterpret_cast<HANDLE>(0x5000 + 4 * user.threads.size());

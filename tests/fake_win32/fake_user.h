@@ -99,6 +99,7 @@ struct User {
     // Wine's at its default font (a 309 x 192 page is 541 x 336 pixels).
     // GetWindowRect gives a dialog this size, without a frame, at its position.
     int base_x = 7, base_y = 14;
+    HWND focus = nullptr;  // the window SetFocus gave the focus to
     RECT work_area = {0, 0, 1920, 1040};  // primary monitor
     RECT monitor_area = {0, 0, 1920, 1080};
     bool monitor_info_fails = false;
@@ -107,9 +108,11 @@ struct User {
     std::optional<INITCOMMONCONTROLSEX> common_controls;
     std::optional<DWORD> dll_directories;  // SetDefaultDllDirectories flags
     bool has_dpi_function = true;          // SetProcessDpiAwarenessContext exists (Windows 10 1703+)
+    bool has_dll_directories_function = true;  // SetDefaultDllDirectories exists (Windows 8, or 7 with KB2533623)
     std::vector<DPI_AWARENESS_CONTEXT> dpi_contexts;  // every call of it
 
     std::vector<PendingThread> threads;  // created, not yet run
+    bool thread_fails = false;           // CreateThread returns null
     unsigned long long slept_ms = 0;
 };
 extern User user;
@@ -121,7 +124,7 @@ Control *control_of(HWND window);  // null when the window is no control
 
 // What a user does to a running dialog. Each returns false when it had no effect.
 bool click(HWND dialog, DWORD id);             // enabled controls only; automatic check boxes flip first
-bool press_escape(HWND dialog);               // the dialog manager's IDCANCEL, also the close box
+bool press_escape(HWND dialog);               // the dialog manager's IDCANCEL, even with Cancel disabled
 bool press_enter(HWND dialog);                // the default push button, or IDOK
 INT_PTR send_command(HWND dialog, DWORD id, WORD code);  // a raw WM_COMMAND from a control
 INT_PTR deliver(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);  // straight to the procedure

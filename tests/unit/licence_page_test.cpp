@@ -6,6 +6,7 @@
 #include "dialog/command_table.h"
 #include "dialog/template_writer.h"
 #include "fake.h"
+#include "page_template.h"
 #include "common/shared.h"
 
 extern "C" void WINAPI installer_entry();
@@ -31,86 +32,39 @@ fake::Dialog &licence_page(std::string licence, std::function<void(HWND)> script
 
 void cancel(HWND page) { fake::click(page, IDCANCEL); }
 
-// Little-endian template bytes, written here independently of the product's writer.
-struct Bytes {
-    std::vector<BYTE> out;
-    void u16(WORD v) {
-        out.push_back(BYTE(v));
-        out.push_back(BYTE(v >> 8));
-    }
-    void u32(DWORD v) {
-        u16(WORD(v));
-        u16(WORD(v >> 16));
-    }
-    void wide(std::u16string_view text) {
-        for (char16_t unit : text) u16(unit);
-        u16(0);
-    }
-    void align() {
-        while (out.size() % 4) out.push_back(0);
-    }
-};
-
-struct Item {
-    WORD class_ordinal;
-    DWORD id;
-    std::u16string text;
-    DWORD ex_style, style;
-    short x, y, cx, cy;
-};
-
 }  // namespace
 
 TEST(LicencePage, TemplateMatchesTheControlTableByteForByte) {
     std::string licence = stored_licence();
     ASSERT_EQ(licence.size(), 1861u);
-    const std::u16string title = u"Quenthalvox Plugin Installer";
-    const Item items[] = {
-        {0x82, 0, u"", 0, 0x50000006, 0, 0, 309, 19},
-        {0x82, 3000, title, 0, 0x50020001, 0, 6, 309, 9},
-        {0x82, 0, u"", 0, 0x50000010, -5, 19, 319, 1},
+    std::vector<page_template::Item> items = page_template::header();
+    items.insert(items.end(), {
         {0x82, 0, u"To install Quenthalvox, you need to agree to the end-user license agreement.", 0, 0x50020000, 13,
          28, 283, 13},
         {0x81, 0, fake::u16(licence), 0x20000, 0x50210844, 19, 46, 271, 115},
         {0x80, 2, u"&Cancel", 0, 0x50010000, 252, 172, 50, 14},
         {0x80, 1, u"&Agree", 0, 0x50010001, 198, 172, 50, 14},
-    };
-    Bytes expected;
-    expected.u16(1);
-    expected.u16(0xFFFF);
-    expected.u32(0);
-    expected.u32(0);
-    expected.u32(0x80C800C0);
-    expected.u16(7);
-    for (WORD field : {0, 0, 309, 192, 0, 0}) expected.u16(field);
-    expected.wide(title);
-    expected.u16(9);
-    expected.u16(0);
-    expected.u16(0);  // italic, character set
-    expected.wide(u"MS SHELL DLG");
-    for (const Item &item : items) {
-        expected.align();
-        expected.u32(0);
-        expected.u32(item.ex_style);
-        expected.u32(item.style);
-        for (short field : {item.x, item.y, item.cx, item.cy}) expected.u16(WORD(field));
-        expected.u32(item.id);
-        expected.u16(0xFFFF);
-        expected.u16(item.class_ordinal);
-        expected.wide(item.text);
-        expected.u16(0);
-    }
-    ASSERT_EQ(expected.out.size(), 4304u);
+    });
+    std::vector<BYTE> expected = page_template::bytes(items);
+    ASSERT_EQ(expected.size(), 4304u);
 
     fake::Dialog &page = licence_page(licence, cancel);
     ASSERT_EQ(template_length, 4304u);
-    EXPECT_EQ(std::vector<BYTE>(template_buffer, template_buffer + template_length), expected.out);
+    EXPECT_EQ(std::vector<BYTE>(template_buffer, template_buffer + template_length), expected);
     EXPECT_EQ(page.template_size, 4304u);
     EXPECT_EQ(page.controls.size(), 7u);
     EXPECT_EQ(page.instance, nullptr);
     EXPECT_EQ(page.owner, nullptr);
-    EXPECT_EQ(page.procedure, &shared_dialog_proc);
     EXPECT_EQ(page.init_param, 0);
+}
+
+// The dialog manager would give the first focus itself and select the whole
+// agreement; the page gives it to the text box and declines.
+TEST(LicencePage, OpensCentredWithTheFocusInTheTextBoxAndNothingSelected) {
+    fake::Dialog &page = licence_page(stored_licence(), cancel);
+    EXPECT_EQ(page.init_result, FALSE);
+    EXPECT_EQ(fake::user.focus, page.controls.at(4).window);
+    EXPECT_EQ(fake::calls_named("SetWindowPos").size(), 1u);
 }
 
 TEST(LicencePage, TheTextBoxShowsEveryByteWidenedAndTerminated) {

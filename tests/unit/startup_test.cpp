@@ -7,9 +7,12 @@ extern "C" void WINAPI installer_entry();
 
 namespace {
 
+// Drives the licence page with script and a selection page, should one open,
+// by cancelling it.
 std::optional<UINT> start(std::function<void(HWND)> script) {
     fake::set_licence("Terms.\r\n");
     fake::user.scripts.push_back(std::move(script));
+    fake::user.scripts.push_back([](HWND page) { fake::click(page, IDCANCEL); });
     return fake::run_process([] { installer_entry(); });
 }
 
@@ -18,6 +21,8 @@ std::optional<UINT> start(std::function<void(HWND)> script) {
 TEST(StartUp, MakesItsCallsInOrderBeforeThePageAndEndsOnCancel) {
     EXPECT_EQ(start([](HWND page) { fake::click(page, IDCANCEL); }), EXIT_DONE);
     std::vector<std::string> expected = {
+        "GetModuleHandleW kernel32.dll",  // already loaded: the lookup loads nothing
+        "GetProcAddress SetDefaultDllDirectories",
         "SetDefaultDllDirectories 2048",  // before anything can load a library
         "InitCommonControlsEx 8 255",
         "LoadLibraryW user32.dll",
@@ -30,18 +35,24 @@ TEST(StartUp, MakesItsCallsInOrderBeforeThePageAndEndsOnCancel) {
         "MonitorFromWindow 1",
         "GetMonitorInfoW",
         "SetWindowPos 689 352",  // 541 x 336 pixels in a 1920 x 1040 work area
+        "SetFocus 0",            // the licence text box
+        "GetDlgItem 2",
         "EndDialog 0",
         "ExitProcess 0",
     };
     EXPECT_EQ(fake::calls, expected);
 }
 
-TEST(StartUp, WithoutTheDpiFunctionMakesNoDpiCallAndStillShowsThePage) {
-    fake::user.has_dpi_function = false;
-    EXPECT_EQ(start([](HWND page) { fake::click(page, IDCANCEL); }), EXIT_DONE);
-    EXPECT_TRUE(fake::calls_named("SetProcessDpiAwarenessContext").empty());
-    EXPECT_TRUE(fake::user.dpi_contexts.empty());
-    EXPECT_EQ(fake::user.dialogs.size(), 1u);
+TEST(StartUp, OlderSystemsGoWithoutTheCallsTheyLackAndStillShowThePage) {
+    for (bool dpi : {false, true}) {
+        fake::reset();
+        fake::user.has_dpi_function = dpi;
+        fake::user.has_dll_directories_function = !dpi;
+        EXPECT_EQ(start([](HWND page) { fake::click(page, IDCANCEL); }), EXIT_DONE);
+        EXPECT_EQ(fake::calls_named("SetProcessDpiAwarenessContext").size(), dpi ? 1u : 0u);
+        EXPECT_EQ(fake::calls_named("SetDefaultDllDirectories").size(), dpi ? 0u : 1u);
+        EXPECT_EQ(fake::user.dialogs.size(), 1u);
+    }
 }
 
 TEST(StartUp, EveryWayOffTheLicencePageEndsTheProcessWithZero) {
@@ -49,17 +60,18 @@ TEST(StartUp, EveryWayOffTheLicencePageEndsTheProcessWithZero) {
         const char *name;
         std::function<void(HWND)> script;
         INT_PTR page_result;
+        size_t pages;
     } cases[] = {
-        {"Cancel", [](HWND page) { fake::click(page, IDCANCEL); }, 0},
-        {"Escape or close box", [](HWND page) { fake::press_escape(page); }, 0},
-        {"Agree", [](HWND page) { fake::click(page, IDOK); }, 1},
-        {"Enter", [](HWND page) { fake::press_enter(page); }, 1},
+        {"Cancel", [](HWND page) { fake::click(page, IDCANCEL); }, 0, 1},
+        {"Escape or close box", [](HWND page) { fake::press_escape(page); }, 0, 1},
+        {"Agree", [](HWND page) { fake::click(page, IDOK); }, 1, 2},
+        {"Enter", [](HWND page) { fake::press_enter(page); }, 1, 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         fake::reset();
         EXPECT_EQ(start(c.script), EXIT_DONE);
-        EXPECT_EQ(fake::user.dialogs.size(), 1u);  // no further page, nothing after the exit
+        EXPECT_EQ(fake::user.dialogs.size(), c.pages);  // only Agree leads on
         EXPECT_EQ(fake::user.dialogs[0].result, c.page_result);
         EXPECT_EQ(fake::calls.back(), "ExitProcess 0");
         EXPECT_TRUE(fake::message_boxes.empty());

@@ -1,0 +1,132 @@
+#include "installer/selection_page.h"
+
+#include <commctrl.h>
+
+#include "common/shared.h"
+#include "dialog/command_table.h"
+#include "dialog/template_writer.h"
+#include "installer/install_runs.h"
+#include "installer/page_header.h"
+#include "targets/fl_studio_target.h"
+
+DWORD available_targets;
+DWORD selected_targets;
+
+namespace {
+
+const DWORD TEXT_STYLE = WS_CHILD | WS_VISIBLE | SS_LEFT;
+const DWORD OPTION_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
+const DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+
+// Stated below the path buffer's size; one unit below the longest folder the
+// CLAP target itself accepts, so that every offered folder can be installed to.
+const DWORD VARIABLE_SIZE = 250;
+const DWORD LONGEST_OFFERED_FOLDER = 239;
+
+// "Target: " and the longest folder of each kind fit with room to spare.
+WCHAR label_clap64[352];
+WCHAR label_clap32[352];
+WCHAR label_fl[352];
+
+DWORD option_bit(int option) { return DWORD(1) << option; }
+
+// Options stand 34 units apart, each with its label 14 units below it.
+void add_option(int option, const WCHAR *text, command_handler handler) {
+    LONG top = 41 + 34 * option;
+    const control_rect rect = {27, 282, top, top + 14};
+    add_control(0, OPTION_STYLE, rect, ID_OPTION_CLAP64 + option, L"BUTTON", text);
+    register_command(ID_OPTION_CLAP64 + option, handler);
+}
+
+// folder is null when the host was not found.
+void add_label(int option, WCHAR *label, const WCHAR *folder) {
+    LONG top = 55 + 34 * option;
+    const control_rect rect = {37, 272, top, top + 20};
+    if (!folder) {
+        add_control(0, TEXT_STYLE, rect, 0, L"STATIC", L"(not available)");
+        return;
+    }
+    label[0] = 0;
+    wide_append(label, L"Target: ");
+    wide_append(label, folder);
+    add_control(0, TEXT_STYLE, rect, 0, L"STATIC", label);
+    available_targets |= option_bit(option);
+}
+
+void add_clap_option(int option, const WCHAR *text, command_handler handler, const WCHAR *variable, WCHAR *label,
+                     WCHAR *path) {
+    add_option(option, text, handler);
+    DWORD length = GetEnvironmentVariableW(variable, path, VARIABLE_SIZE);
+    bool found = length >= 1 && length <= LONGEST_OFFERED_FOLDER;
+    if (found) wide_append(path, L"\\CLAP");
+    add_label(option, label, found ? path : nullptr);
+}
+
+void add_fl_option(WCHAR *path) {
+    add_option(2, L"FL Studio native", on_toggle_fl);
+    DWORD cut;
+    bool found = find_fl_studio_folder(path, &cut);
+    if (found) wide_append(path, L"\\Plugins\\Fruity\\Effects\\Quenthalvox");
+    add_label(2, label_fl, found ? path : nullptr);
+}
+
+void add_buttons() {
+    const control_rect uninstall = {7, 57, 172, 186};
+    add_control(0, BUTTON_STYLE | WS_GROUP, uninstall, ID_UNINSTALL, L"BUTTON", L"&Uninstall");
+    register_command(ID_UNINSTALL, on_uninstall);
+    const control_rect cancel = {252, 302, 172, 186};
+    add_control(0, BUTTON_STYLE, cancel, IDCANCEL, L"BUTTON", L"&Cancel");
+    register_command(IDCANCEL, on_cancel);
+    const control_rect install = {198, 248, 172, 186};
+    add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, install, IDOK, L"BUTTON", L"&Install");
+    register_command(IDOK, on_install);
+    // Still until the install run starts its marquee.
+    const control_rect progress = {67, 188, 173, 185};
+    add_control(0, WS_CHILD | WS_VISIBLE | PBS_MARQUEE, progress, ID_PROGRESS, L"msctls_progress32",
+                L"Installation progress");
+}
+
+void open_page(HWND page) {
+    for (int option = 0; option < 3; ++option) {
+        HWND box = GetDlgItem(page, ID_OPTION_CLAP64 + option);
+        bool available = (available_targets & option_bit(option)) != 0;
+        EnableWindow(box, available);
+        SendMessageW(box, BM_SETCHECK, available ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+    selected_targets = available_targets;
+    enable_install(page);
+}
+
+// An automatic check box flips its own mark on every click it announces, so
+// flipping the bit keeps mark and selection together without reading the box.
+void toggle(HWND page, DWORD bit) {
+    selected_targets ^= bit;
+    enable_install(page);
+}
+
+}  // namespace
+
+void enable_install(HWND page) { EnableWindow(GetDlgItem(page, IDOK), selected_targets != 0); }
+
+void on_toggle_clap64(HWND page) { toggle(page, TARGET_CLAP64); }
+void on_toggle_clap32(HWND page) { toggle(page, TARGET_CLAP32); }
+void on_toggle_fl(HWND page) { toggle(page, TARGET_FL); }
+
+INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_INITDIALOG) open_page(page);
+    return shared_dialog_proc(page, message, wparam, lparam);
+}
+
+void run_selection_page() {
+    begin_page();
+    const control_rect heading = {13, 296, 28, 41};
+    add_control(0, TEXT_STYLE, heading, ID_HEADING, L"STATIC", L"Select the versions you want to install:");
+    WCHAR path[300];
+    add_clap_option(0, L"CLAP (64-bit)", on_toggle_clap64, L"COMMONPROGRAMFILES", label_clap64, path);
+    add_clap_option(1, L"CLAP (32-bit)", on_toggle_clap32, L"COMMONPROGRAMFILES(X86)", label_clap32, path);
+    add_fl_option(path);
+    add_buttons();
+    // Whatever ends the page, the process ends after it.
+    DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,
+                            selection_page_proc, 0);
+}

@@ -1,0 +1,22 @@
+// The second page: the three plug-in formats with the folder each would go
+// to, offered only where this machine has their host, and the buttons that
+// start the install and uninstall runs.
+#pragma once
+
+#include <windows.h>
+
+// Targets found while the page was built, and those ticked (read by the
+// install worker). Bits are the TARGET_ values.
+extern DWORD available_targets;
+extern DWORD selected_targets;
+
+// Detects the hosts, builds the page and runs it until it ends.
+void run_selection_page();
+
+INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
+void on_toggle_clap64(HWND page);
+void on_toggle_clap32(HWND page);
+void on_toggle_fl(HWND page);
+
+// Install is offered exactly while something is ticked.
+void enable_install(HWND page);

@@ -1,0 +1,51 @@
+// Runs the whole installer on the simulated machine: the licence page agreed
+// to, then the selection page driven by a test's script.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "common/shared.h"
+#include "fake.h"
+#include "installer/selection_page.h"
+
+extern "C" void WINAPI installer_entry();
+
+namespace installer_run {
+
+const std::u16string FL_KEY = u"SOFTWARE\\Image-Line\\Shared\\Paths";
+
+// A new process on a new machine: the installer's own process-wide state
+// starts at zero too.
+inline void fresh_process() {
+    fake::reset();
+    install_failed = 0;
+    available_targets = 0;
+    selected_targets = 0;
+}
+
+// Every host found: CLAP folders of both widths and FL Studio in C:\FL.
+inline void add_hosts() {
+    fake::set_variable(u"COMMONPROGRAMFILES", u"C:\\Common64");
+    fake::set_variable(u"COMMONPROGRAMFILES(X86)", u"C:\\Common32");
+    fake::registry.set_string(FL_KEY, u"FL Studio", u"C:\\FL\\FL64.exe");
+}
+
+// The exit code, or nothing when the installer returned (it never should).
+inline std::optional<UINT> run(std::function<void(HWND)> selection_script) {
+    fake::set_licence("Terms.\r\n");
+    fake::user.scripts.push_back([](HWND page) { fake::click(page, IDOK); });
+    fake::user.scripts.push_back(std::move(selection_script));
+    return fake::run_process([] { installer_entry(); });
+}
+
+inline fake::Dialog &selection_page() { return fake::user.dialogs.at(1); }
+
+inline std::vector<std::u16string> report_texts() {
+    std::vector<std::u16string> texts;
+    for (const fake::MessageBoxRecord &box : fake::message_boxes) texts.push_back(box.text);
+    return texts;
+}
+
+}  // namespace installer_run
