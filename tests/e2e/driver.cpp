@@ -223,6 +223,15 @@ const scenario SCENARIOS[] = {
      .selection_labels = {ALL_HOSTS[0], nullptr, ALL_HOSTS[2]},
      .steps = on_selection_page({toggle(ID_OPTION_FL, true), INSTALL}),
      .reports = {INACCESSIBLE, SUCCESS}},
+    // Cancel is disabled while the run writes: neither Escape nor the close box
+    // may end it halfway.
+    {.name = L"install-escape-ignored",
+     .steps = on_selection_page({INSTALL, key(VK_ESCAPE), CLOSE_BOX}),
+     .reports = {SUCCESS},
+     .after = {{CLAP64_FILE, content::build_cl64},
+               {CLAP32_FILE, content::build_cl32},
+               {FL64_FILE, content::build_fl64},
+               {FL32_FILE, content::build_fl32}}},
     {.name = L"install-corrupted",
      .corrupt = true,
      .steps = on_selection_page({INSTALL}),
