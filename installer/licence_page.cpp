@@ -32,15 +32,17 @@ void add_licence_controls(const WCHAR *text) {
     add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, agree, IDOK, L"BUTTON", L"&Agree");
 }
 
-// The dialog manager selects the whole text of an edit box that it gives the
-// first focus, which scrolls the agreement to its end, all highlighted. The
-// focus goes to the same control (the first tab stop, in wparam) here instead,
-// so the agreement opens at its beginning with nothing selected.
+// The dialog manager selects the whole text of the edit box it gives the first
+// focus, which shows the end of the agreement, all highlighted, and Wine's does
+// so again when the page is activated. Posted, these come after both: nothing
+// selected, the caret at the beginning, and the box scrolled to it.
 INT_PTR CALLBACK licence_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
-    INT_PTR result = shared_dialog_proc(page, message, wparam, lparam);
-    if (message != WM_INITDIALOG) return result;
-    SetFocus(reinterpret_cast<HWND>(wparam));
-    return FALSE;
+    if (message == WM_INITDIALOG) {
+        HWND text_box = reinterpret_cast<HWND>(wparam);  // the first tab stop, which gets the focus
+        PostMessageW(text_box, EM_SETSEL, 0, 0);
+        PostMessageW(text_box, EM_SCROLLCARET, 0, 0);
+    }
+    return shared_dialog_proc(page, message, wparam, lparam);
 }
 
 }  // namespace

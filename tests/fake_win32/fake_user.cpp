@@ -367,14 +367,6 @@ BOOL WINAPI IsWindowEnabled(HWND window) {
     return control ? control->enabled : find_dialog(window) != nullptr;
 }
 
-HWND WINAPI SetFocus(HWND window) {
-    Control *control = control_of(window);
-    log_call("SetFocus " + (control ? number(control->id) : std::string("?")));
-    HWND previous = user.focus;
-    user.focus = window;
-    return previous;
-}
-
 LONG_PTR WINAPI GetWindowLongPtrW(HWND window, int index) {
     log_call("GetWindowLongPtrW " + number(index));
     Control *control = control_of(window);

@@ -99,7 +99,6 @@ struct User {
     // Wine's at its default font (a 309 x 192 page is 541 x 336 pixels).
     // GetWindowRect gives a dialog this size, without a frame, at its position.
     int base_x = 7, base_y = 14;
-    HWND focus = nullptr;  // the window SetFocus gave the focus to
     RECT work_area = {0, 0, 1920, 1040};  // primary monitor
     RECT monitor_area = {0, 0, 1920, 1080};
     bool monitor_info_fails = false;

@@ -58,12 +58,13 @@ TEST(LicencePage, TemplateMatchesTheControlTableByteForByte) {
     EXPECT_EQ(page.init_param, 0);
 }
 
-// The dialog manager would give the first focus itself and select the whole
-// agreement; the page gives it to the text box and declines.
-TEST(LicencePage, OpensCentredWithTheFocusInTheTextBoxAndNothingSelected) {
+// The dialog manager gives the first focus to the text box and selects all of
+// it; the page then clears the selection and scrolls back to the beginning.
+TEST(LicencePage, OpensAtTheBeginningOfTheAgreementWithNothingSelected) {
     fake::Dialog &page = licence_page(stored_licence(), cancel);
-    EXPECT_EQ(page.init_result, FALSE);
-    EXPECT_EQ(fake::user.focus, page.controls.at(4).window);
+    EXPECT_NE(page.init_result, FALSE);
+    std::vector<std::string> posted = fake::calls_named("PostMessageW");
+    EXPECT_EQ(posted, (std::vector<std::string>{"PostMessageW 0 177 0", "PostMessageW 0 183 0"}));
     EXPECT_EQ(fake::calls_named("SetWindowPos").size(), 1u);
 }
 

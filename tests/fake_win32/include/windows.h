@@ -127,6 +127,8 @@ DECLSPEC_NORETURN void WINAPI ExitProcess(UINT code);
 #define WM_CTLCOLORSTATIC 0x0138
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
+#define EM_SETSEL 0x00B1
+#define EM_SCROLLCARET 0x00B7
 #define BST_UNCHECKED 0
 #define BST_CHECKED 1
 #define BN_CLICKED 0
@@ -176,7 +178,6 @@ BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
 HWND WINAPI GetDlgItem(HWND dialog, int id);
 BOOL WINAPI EnableWindow(HWND window, BOOL enable);
 BOOL WINAPI IsWindowEnabled(HWND window);
-HWND WINAPI SetFocus(HWND window);
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 LONG_PTR WINAPI GetWindowLongPtrW(HWND window, int index);
