@@ -11,27 +11,31 @@ struct reference {
     uint32_t count;
 };
 
-// A reference costs 8 directory bytes, and a match in the middle of new bytes
-// also splits their run in two: below this length the bytes are cheaper new.
-constexpr size_t MIN_MATCH = 20;
-// A match at the distance the previous one had usually resumes after a few
-// changed bytes (a relocated address), so it is taken when a little shorter.
-constexpr size_t MIN_REPEAT_MATCH = 16;
+// Every chunk reference, a reused slice or a run of new bytes, costs this
+// many directory bytes.
+constexpr uint64_t REFERENCE_BYTES = 8;
+// Costs are counted in 1/COST_SCALE of a byte, so that an expected number of
+// later copies can weigh a reference without floating point.
+constexpr uint64_t COST_SCALE = 256;
 constexpr size_t WINDOW = 16;
 constexpr size_t BUCKET_WAYS = 4;
+// The most recent distances between a match and its source are tried at every
+// byte that no match covers: code resumes at the same distance after a few
+// changed bytes (a relocated address).
+constexpr size_t RECENT_DISTANCES = 4;
+constexpr size_t PROBE_BYTES = 4;
+// At most this many parses of a file (see pack_file).
+constexpr size_t PARSE_ROUNDS = 4;
+// Later copies of a file's bytes are estimated per block of this many bytes.
+constexpr size_t ESTIMATE_BLOCK = 4096;
 constexpr size_t BASELINE_ALIGNMENT = 256;
 constexpr size_t BASELINE_MIN_SLICE = 16;
 constexpr size_t BASELINE_CANDIDATES = 16;
+static_assert(BASELINE_MIN_SLICE >= WINDOW, "the baseline's lookup skips slices whose window differs");
 
 uint64_t load64(const uint8_t *p) {
     uint64_t value;
     std::memcpy(&value, p, 8);
-    return value;
-}
-
-uint32_t load32(const uint8_t *p) {
-    uint32_t value;
-    std::memcpy(&value, p, 4);
     return value;
 }
 
@@ -60,6 +64,18 @@ uint64_t window_hash(const uint8_t *p) {
 
 uint64_t mix(uint64_t hash) { return hash * 0x9E3779B97F4A7C15ull; }
 
+// Calls visit(position, mixed hash) for every window of the bytes.
+template <class visitor>
+void for_each_window(const uint8_t *data, size_t size, visitor visit) {
+    if (size < WINDOW) return;
+    uint64_t hash = window_hash(data);
+    for (size_t at = 0;; ++at) {
+        visit(at, mix(hash));
+        if (at + WINDOW >= size) return;
+        hash = roll(hash, data[at + WINDOW]);
+    }
+}
+
 size_t forward_length(const uint8_t *a, const uint8_t *b, size_t limit) {
     size_t n = 0;
     while (n + 8 <= limit) {
@@ -71,8 +87,14 @@ size_t forward_length(const uint8_t *a, const uint8_t *b, size_t limit) {
     return n;
 }
 
+// Bytes equal just before a and b, at most limit of them.
 size_t backward_length(const uint8_t *a, const uint8_t *b, size_t limit) {
     size_t n = 0;
+    while (n + 8 <= limit) {
+        uint64_t diff = load64(a - n - 8) ^ load64(b - n - 8);
+        if (diff) return n + (__builtin_clzll(diff) >> 3);
+        n += 8;
+    }
     while (n < limit && a[-1 - static_cast<ptrdiff_t>(n)] == b[-1 - static_cast<ptrdiff_t>(n)]) ++n;
     return n;
 }
@@ -95,10 +117,11 @@ void add_reference(std::vector<reference> &list, uint64_t offset, uint64_t count
     list.push_back({static_cast<uint32_t>(offset), static_cast<uint32_t>(count)});
 }
 
-void write_entry(std::vector<uint8_t> &directory, const input_file &file, const std::vector<reference> &list) {
+void write_entry(std::vector<uint8_t> &directory, const input_file &file, uint32_t sum,
+                 const std::vector<reference> &list) {
     directory.insert(directory.end(), file.name.begin(), file.name.end());
     directory.push_back(0);
-    put32(directory, checksum(file.bytes.data(), file.bytes.size()));
+    put32(directory, sum);
     put32(directory, static_cast<uint32_t>(file.bytes.size()));
     for (const reference &r : list) {
         put32(directory, r.offset);
@@ -116,6 +139,7 @@ struct packing {
     uint64_t pool_limit;
     // The baseline keeps new runs and reused slices apart even where they touch.
     bool merge_kinds;
+    const std::vector<uint32_t> &checksums;  // of the inputs, computed once for both layouts
     std::vector<reference> list;
     uint64_t run_start = 0;  // pool offset of the current run of new bytes
     bool last_new = false;
@@ -146,27 +170,42 @@ struct packing {
         out.stats.reused_bytes += count;
     }
 
+    void write(const input_file &file, const std::vector<reference> &references) {
+        write_entry(out.directory, file, checksums[out.stats.entries++], references);
+        out.stats.references += references.size();
+    }
+
     void finish_file(const input_file &file) {
         close_run();
-        write_entry(out.directory, file, list);
-        out.stats.references += list.size();
+        write(file, list);
         list.clear();
         last_new = false;
     }
 };
 
-// Content-defined sampling: pool and input are hashed at the same anchors, so
-// a shared stretch of a few dozen bytes meets at least one of them.
 uint64_t zero_window_mixed() {
     uint8_t zeros[WINDOW] = {};
     return mix(window_hash(zeros));
 }
 const uint64_t ZERO_WINDOW = zero_window_mixed();
 
+// Content-defined sampling: bytes are hashed at the same anchors wherever they
+// stand, so a shared stretch of a few dozen bytes meets at least one of them.
+// Zero padding between sections is common in executables: every window of
+// zeros is an anchor, whatever its hash says.
+bool is_anchor(uint64_t mixed) { return (mixed >> 60) == 0 || mixed == ZERO_WINDOW; }
+
+// A sparser sample, for estimating which bytes later files hold again. Zeros
+// are left out: every build holds some, which says nothing of the rest.
+bool is_sample(uint64_t mixed) { return (mixed >> 58) == 0 && mixed != ZERO_WINDOW; }
+
 // Each bucket keeps a fingerprint beside every position, so that a lookup
-// touches the pool only for windows that probably match.
+// touches the bytes only for windows that probably match. Positions are kept
+// in 32 bits, as the distance back from where they are looked up: beyond
+// 4 GiB of input an old one reads as a newer position, which is then just
+// compared like any other.
 struct bucket {
-    uint32_t position[BUCKET_WAYS];  // pool offset + 1, 0 empty
+    uint32_t position[BUCKET_WAYS];  // low 32 bits of position + 1, 0 empty
     uint32_t tag[BUCKET_WAYS];
 };
 
@@ -174,142 +213,538 @@ struct match_index {
     std::vector<bucket> buckets;
     unsigned shift;
 
-    explicit match_index(uint64_t input_bytes) {
-        unsigned bits = 12;
-        while (bits < 22 && (uint64_t(1) << bits) * 32 < input_bytes) ++bits;
+    explicit match_index(uint64_t indexed_bytes) {
+        unsigned bits = 10;
+        while (bits < 22 && (uint64_t(1) << bits) * 64 < indexed_bytes) ++bits;
         buckets.assign(size_t(1) << bits, bucket{});
         shift = 61 - bits;
     }
 
-    // Zero padding between sections is common in executables: every window
-    // of zeros is an anchor, whatever its hash says.
-    static bool anchor(uint64_t mixed) { return (mixed >> 60) == 0 || mixed == ZERO_WINDOW; }
     static uint32_t tag(uint64_t mixed) { return static_cast<uint32_t>(mixed); }
 
-    bucket &find(uint64_t mixed) { return buckets[(mixed >> shift) & (buckets.size() - 1)]; }
+    const bucket &find(uint64_t mixed) const { return buckets[(mixed >> shift) & (buckets.size() - 1)]; }
+
+    // The position stored in a way, seen from a later position.
+    static uint64_t position(const bucket &b, size_t way, uint64_t from) {
+        return from - static_cast<uint32_t>(static_cast<uint32_t>(from) - (b.position[way] - 1));
+    }
 
     void insert(uint64_t mixed, uint64_t position) {
-        bucket &b = find(mixed);
+        bucket &b = buckets[(mixed >> shift) & (buckets.size() - 1)];
+        uint32_t stored = static_cast<uint32_t>(position + 1);
         // Inside a run of one byte value keep the run's start: matches from it
         // reach furthest. (Positions are stored plus one: this is position - 1.)
-        if (b.position[0] == position && b.tag[0] == tag(mixed)) return;
+        if (stored == 0 || (b.position[0] && b.position[0] == stored - 1 && b.tag[0] == tag(mixed))) return;
         std::memmove(b.position + 1, b.position, (BUCKET_WAYS - 1) * sizeof *b.position);
         std::memmove(b.tag + 1, b.tag, (BUCKET_WAYS - 1) * sizeof *b.tag);
-        b.position[0] = static_cast<uint32_t>(position + 1);
+        b.position[0] = stored;
         b.tag[0] = tag(mixed);
     }
 };
 
-struct candidate {
-    uint64_t source = 0;  // pool offset matched at the current position
-    size_t back = 0;      // bytes matched before the current position
-    size_t ahead = 0;     // bytes matched from the current position on
-    size_t length() const { return back + ahead; }
+// The price of a reference in a file is its own 8 bytes, and 8 more for every
+// later file that holds the same bytes again and finds them nowhere earlier:
+// such a file follows this one's slices, so each cut here is a reference
+// there too. How many later files do so for each block of a file is
+// estimated from sampled windows.
+class later_copies {
+  public:
+    explicit later_copies(const std::vector<input_file> &inputs) : weights_(inputs.size()) {
+        // About one window in 64 is sampled; the table is kept at most 3/4 full.
+        uint64_t expected = 16;
+        for (const input_file &file : inputs) expected += file.bytes.size() / 64;
+        size_t capacity = 1024;
+        while (capacity * 3 < expected * 4) capacity <<= 1;
+        slots_.assign(capacity, slot{});
+        std::vector<std::vector<sample>> samples(inputs.size());
+        for (size_t k = 0; k < inputs.size(); ++k) collect(k, inputs[k].bytes, samples[k]);
+        for (size_t k = inputs.size(); k-- > 0;) estimate(k, inputs[k].bytes.size(), samples[k]);
+        std::vector<slot>().swap(slots_);
+    }
+
+    // COST_SCALE times (1 + the expected number of later files that follow
+    // file k's slices at the position).
+    uint64_t weight(size_t k, uint64_t position) const {
+        const std::vector<uint32_t> &blocks = weights_[k];
+        return blocks.empty() ? COST_SCALE : blocks[std::min<uint64_t>(position / ESTIMATE_BLOCK, blocks.size() - 1)];
+    }
+
+  private:
+    struct slot {
+        uint32_t key = 0;    // a fingerprint of the window, never 0
+        uint32_t first = 0;  // the first file that holds the window, plus one
+        uint32_t files = 0;  // files counted so far that hold it
+        uint32_t last = 0;   // the file that counted last, plus one
+    };
+    struct sample {
+        uint32_t slot, block;
+    };
+    std::vector<slot> slots_;
+    std::vector<std::vector<uint32_t>> weights_;
+
+    uint32_t find(uint64_t mixed) {
+        uint32_t key = static_cast<uint32_t>(mixed) | 1;
+        size_t at = (mixed >> 20) & (slots_.size() - 1);
+        while (slots_[at].key != 0 && slots_[at].key != key) at = (at + 1) & (slots_.size() - 1);
+        slots_[at].key = key;
+        return static_cast<uint32_t>(at);
+    }
+
+    void collect(size_t k, const std::vector<uint8_t> &bytes, std::vector<sample> &samples) {
+        for_each_window(bytes.data(), bytes.size(), [&](size_t at, uint64_t mixed) {
+            if (!is_sample(mixed)) return;
+            uint32_t s = find(mixed);
+            if (!slots_[s].first) slots_[s].first = static_cast<uint32_t>(k + 1);
+            samples.push_back({s, static_cast<uint32_t>(at / ESTIMATE_BLOCK)});
+        });
+    }
+
+    // Reads file k's samples against the files after it, then counts it
+    // among them.
+    void estimate(size_t k, uint64_t size, const std::vector<sample> &samples) {
+        size_t blocks = (size + ESTIMATE_BLOCK - 1) / ESTIMATE_BLOCK;
+        std::vector<uint64_t> held(blocks), sampled(blocks);
+        uint64_t all_held = 0;
+        for (const sample &s : samples) {
+            uint64_t copies = slots_[s.slot].first == k + 1 ? slots_[s.slot].files : 0;
+            held[s.block] += copies;
+            all_held += copies;
+            ++sampled[s.block];
+        }
+        weights_[k].resize(blocks);
+        for (size_t b = 0; b < blocks; ++b) {
+            uint64_t copies = sampled[b] ? COST_SCALE * held[b] / sampled[b]
+                                         : samples.empty() ? 0 : COST_SCALE * all_held / samples.size();
+            weights_[k][b] = static_cast<uint32_t>(COST_SCALE + copies);
+        }
+        for (const sample &s : samples) {
+            slot &counted = slots_[s.slot];
+            if (counted.last == k + 1) continue;
+            counted.last = static_cast<uint32_t>(k + 1);
+            ++counted.files;
+        }
+    }
 };
 
-class deduplicator {
-  public:
-    deduplicator(packing &p, uint64_t input_bytes) : p_(p), index_(input_bytes) {}
+// A stretch of the file, [start, end), equal to the bytes at source. A source
+// below the pool's size is a pool offset; from there on it is pool size +
+// a position in the file itself, before start. (Files are under 4 GiB.)
+struct match {
+    uint32_t start, end;
+    uint64_t source;
+    match(uint64_t first, uint64_t last, uint64_t from)
+        : start(static_cast<uint32_t>(first)), end(static_cast<uint32_t>(last)), source(from) {}
+    bool operator==(const match &other) const {
+        return start == other.start && end == other.end && source == other.source;
+    }
+};
 
-    bool pack_file(const input_file &file) {
-        data_ = file.bytes.data();
-        size_ = file.bytes.size();
-        pos_ = 0;
-        literal_start_ = 0;
-        hash_valid_ = false;
-        while (pos_ < size_) {
-            candidate best = find_match();
-            if (best.length() >= MIN_MATCH || (best.source == repeat_source() && best.length() >= MIN_REPEAT_MATCH)) {
-                take(best);
+// One step of a file's parse: a reused slice, or new bytes when source is NEW.
+constexpr uint64_t NEW = UINT64_MAX;
+using step = match;
+
+// A packed file's list, with the file position at which each reference starts.
+struct placed_list {
+    std::vector<reference> list;
+    std::vector<uint64_t> at;
+
+    void add(uint64_t offset, uint64_t count, uint64_t position) {
+        size_t before = list.size();
+        add_reference(list, offset, count, true);
+        if (list.size() > before) at.push_back(position);
+    }
+
+    // Calls take(offset, count, position) for the slices that hold the file's
+    // bytes [from, from + count), moved to start at position.
+    template <class taker>
+    void slices(uint64_t from, uint64_t count, uint64_t position, taker take) const {
+        size_t i = std::upper_bound(at.begin(), at.end(), from) - at.begin() - 1;
+        for (; count; ++i) {
+            uint64_t into = from - at[i];
+            uint64_t piece = std::min<uint64_t>(count, list[i].count - into);
+            take(list[i].offset + into, piece, position);
+            from += piece;
+            position += piece;
+            count -= piece;
+        }
+    }
+};
+
+// The bytes of every file packed so far, and of the file being packed, laid
+// end to end: a match is found in the files' contents, not in the pool, so
+// that it runs on where an earlier file's list cut the bytes apart. It then
+// takes as many slices as that list did there.
+class contents {
+  public:
+    explicit contents(const std::vector<input_file> &inputs)
+        : inputs_(inputs), base_(inputs.size() + 1), lists_(inputs.size()) {
+        for (size_t k = 0; k < inputs.size(); ++k) base_[k + 1] = base_[k] + inputs[k].bytes.size();
+    }
+
+    uint64_t base(size_t k) const { return base_[k]; }
+    // The file that holds the content offset; never an empty one.
+    size_t file_of(uint64_t offset) const {
+        return std::upper_bound(base_.begin(), base_.end(), offset) - base_.begin() - 1;
+    }
+    const std::vector<uint8_t> &bytes(size_t k) const { return inputs_[k].bytes; }
+    const placed_list &list(size_t k) const { return lists_[k]; }
+    void packed(size_t k, placed_list list) { lists_[k] = std::move(list); }
+
+  private:
+    const std::vector<input_file> &inputs_;
+    std::vector<uint64_t> base_;
+    std::vector<placed_list> lists_;
+};
+
+// Finds, for one file, the longest matches with the earlier files and with
+// the file's own earlier bytes around sampled anchors, and at recent
+// distances.
+class match_finder {
+  public:
+    match_finder(const contents &all, match_index &index) : all_(all), index_(index) {}
+
+    // Matches with earlier files come as the pool slices that hold them;
+    // those with the file's own bytes as pool size + their position.
+    std::vector<match> find(size_t k, uint64_t pool_size) {
+        base_ = all_.base(k);
+        data_ = all_.bytes(k).data();
+        size_ = all_.bytes(k).size();
+        pool_size_ = pool_size;
+        found_.clear();
+        recent_count_ = 0;
+        covered_ = cover_start_ = 0;
+        scan();
+        return std::move(found_);
+    }
+
+  private:
+    const contents &all_;
+    match_index &index_;
+    uint64_t base_ = 0;  // content offset of the file
+    const uint8_t *data_ = nullptr;
+    size_t size_ = 0;
+    uint64_t pool_size_ = 0;
+    std::vector<match> found_;
+    int64_t recent_[RECENT_DISTANCES] = {};  // content offset of the source minus position
+    size_t recent_count_ = 0;
+    uint64_t covered_ = 0;      // every position before this is inside a found match
+    uint64_t cover_start_ = 0;  // start of the match that reaches covered_
+    size_t probed_file_ = 0;    // the earlier file that the last probe read
+
+    // Positions inside a found match are skipped: a match that goes on past
+    // its end is found again at the anchors after it. Only the skipped bytes
+    // are left out of the index, as they are found where they came from.
+    void scan() {
+        uint64_t hash = 0;
+        bool hashed = false;
+        for (size_t at = 0; at < size_; ++at) {
+            if (at < covered_) {
+                at = covered_ - 1;
+                hashed = false;
                 continue;
             }
-            if (!append_new_byte()) return false;
+            try_recent(at);
+            if (at + WINDOW > size_) continue;
+            hash = hashed ? roll(hash, data_[at + WINDOW - 1]) : window_hash(data_ + at);
+            hashed = true;
+            uint64_t mixed = mix(hash);
+            if (!is_anchor(mixed)) continue;
+            if (at >= covered_) look_up(at, mixed);
+            index_.insert(mixed, base_ + at);
         }
-        p_.finish_file(file);
+    }
+
+    void look_up(size_t at, uint64_t mixed) {
+        uint32_t tag = match_index::tag(mixed);
+        const bucket &b = index_.find(mixed);
+        for (size_t way = 0; way < BUCKET_WAYS && b.position[way]; ++way)
+            if (b.tag[way] == tag) consider(at, match_index::position(b, way, base_ + at));
+    }
+
+    void try_recent(size_t at) {
+        for (size_t r = 0; r < recent_count_ && at >= covered_; ++r) {
+            int64_t source = int64_t(at) + recent_[r];
+            if (source >= 0 && probe(at, uint64_t(source))) consider(at, uint64_t(source));
+        }
+    }
+
+    // Whether the next few bytes at the source equal those at the position.
+    bool probe(size_t at, uint64_t source) {
+        if (at + PROBE_BYTES > size_) return false;
+        if (source >= base_) {
+            uint64_t own = source - base_;
+            return own + PROBE_BYTES <= at && std::memcmp(data_ + at, data_ + own, PROBE_BYTES) == 0;
+        }
+        // Recent distances stay in one earlier file for long stretches.
+        if (source < all_.base(probed_file_) || source >= all_.base(probed_file_ + 1))
+            probed_file_ = all_.file_of(source);
+        uint64_t from = source - all_.base(probed_file_);
+        const std::vector<uint8_t> &bytes = all_.bytes(probed_file_);
+        return from + PROBE_BYTES <= bytes.size() && std::memcmp(data_ + at, &bytes[from], PROBE_BYTES) == 0;
+    }
+
+    void consider(size_t at, uint64_t source) {
+        match m = extend(at, source);
+        if (m.end - m.start < PROBE_BYTES) return;
+        remember(int64_t(source) - int64_t(at));
+        cover(m);
+        if (m.source >= base_) {
+            found_.push_back({m.start, m.end, pool_size_ + m.source - base_});
+            return;
+        }
+        size_t k = all_.file_of(m.source);
+        all_.list(k).slices(m.source - all_.base(k), m.end - m.start, m.start,
+                            [&](uint64_t offset, uint64_t count, uint64_t position) {
+                                found_.push_back({position, position + count, offset});
+                            });
+    }
+
+    // The longest match through the position at this source, within one
+    // file. The file's own bytes are a source only where the match ends
+    // before they are needed: a slice of the pool cannot overlap the bytes
+    // it stands for. Backwards a match stops at the start of the last one
+    // found, which saves comparing long stretches again and costs at most
+    // one reference.
+    match extend(size_t at, uint64_t source) const {
+        const uint8_t *from;
+        uint64_t ahead_room, back_room, longest = UINT64_MAX;
+        if (source >= base_) {
+            uint64_t own = source - base_;
+            from = data_ + own;
+            ahead_room = longest = at - own;
+            back_room = own;
+        } else {
+            size_t k = all_.file_of(source);
+            uint64_t position = source - all_.base(k);
+            from = all_.bytes(k).data() + position;
+            ahead_room = all_.bytes(k).size() - position;
+            back_room = position;
+        }
+        size_t ahead = forward_length(data_ + at, from, std::min<uint64_t>(size_ - at, ahead_room));
+        if (ahead == 0) return {at, at, source};
+        back_room = std::min({back_room, uint64_t(at) - std::min<uint64_t>(cover_start_, at), longest - ahead});
+        size_t back = backward_length(data_ + at, from, back_room);
+        return {at - back, at + ahead, source - back};
+    }
+
+    void cover(const match &m) {
+        covered_ = m.end;
+        cover_start_ = m.start;
+    }
+
+    void remember(int64_t distance) {
+        size_t r = 0;
+        while (r < recent_count_ && recent_[r] != distance) ++r;
+        if (r == recent_count_ && recent_count_ < RECENT_DISTANCES) ++recent_count_;
+        if (r == RECENT_DISTANCES) r = RECENT_DISTANCES - 1;
+        for (; r > 0; --r) recent_[r] = recent_[r - 1];
+        recent_[0] = distance;
+    }
+};
+
+// Drops every match that another one contains: it could only stand where the
+// other does, at the same price. What is left has rising starts and ends.
+void keep_outermost(std::vector<match> &matches) {
+    std::sort(matches.begin(), matches.end(), [](const match &a, const match &b) {
+        if (a.start != b.start) return a.start < b.start;
+        if (a.end != b.end) return a.end > b.end;
+        return a.source < b.source;
+    });
+    size_t kept = 0;
+    uint64_t reach = 0;
+    for (const match &m : matches) {
+        if (kept && m.end <= reach) continue;
+        matches[kept++] = m;
+        reach = m.end;
+    }
+    matches.erase(matches.begin() + kept, matches.end());
+}
+
+// The cheapest parse of a file into reused slices and runs of new bytes,
+// over the given matches. A slice costs its reference; a run of new bytes
+// costs its bytes and its reference. Where two matches overlap the parse
+// switches from one to the other anywhere in the overlap, at one reference;
+// between two matches that do not meet stands a run of new bytes. State 0 is
+// the file's start; state i + 1 ends with matches[i] used up to its end.
+class parser {
+  public:
+    parser(const std::vector<match> &matches, uint64_t size, const later_copies &later, size_t file)
+        : matches_(matches), size_(size), later_(later), file_(file), cost_(matches.size() + 1),
+          from_(matches.size() + 1), after_gap_(matches.size() + 1) {}
+
+    std::vector<step> parse() {
+        cost_[0] = 0;
+        for (size_t i = 0; i < matches_.size(); ++i) reach(i);
+        return steps(best_end());
+    }
+
+  private:
+    const std::vector<match> &matches_;
+    uint64_t size_;
+    const later_copies &later_;
+    size_t file_;
+    std::vector<uint64_t> cost_;
+    std::vector<uint32_t> from_;
+    std::vector<bool> after_gap_;
+    std::vector<uint32_t> overlapping_;  // states that reach the next start, cheapest first from head_
+    size_t head_ = 0;
+    size_t passed_ = 0;              // states that end before the next start
+    uint64_t gap_best_ = UINT64_MAX;  // least cost - end * COST_SCALE of those, plus an offset
+    uint32_t gap_from_ = 0;
+
+    uint64_t end_of(size_t state) const { return state ? matches_[state - 1].end : 0; }
+    uint64_t reference_cost(uint64_t position) const { return REFERENCE_BYTES * later_.weight(file_, position); }
+
+    // gap_best_ holds cost - end * COST_SCALE shifted by size_ * COST_SCALE,
+    // so that it stays unsigned.
+    void pass_states_before(uint64_t start, size_t states) {
+        for (; passed_ < states && end_of(passed_) < start; ++passed_) {
+            uint64_t value = cost_[passed_] + (size_ - end_of(passed_)) * COST_SCALE;
+            if (value < gap_best_) {
+                gap_best_ = value;
+                gap_from_ = static_cast<uint32_t>(passed_);
+            }
+        }
+        while (head_ < overlapping_.size() && overlapping_[head_] < passed_) ++head_;
+    }
+
+    void reach(size_t i) {
+        const match &m = matches_[i];
+        size_t state = i + 1;
+        if (state == 1) overlapping_.push_back(0);
+        pass_states_before(m.start, state);
+        uint64_t price = reference_cost(m.start);
+        cost_[state] = UINT64_MAX;
+        if (head_ < overlapping_.size()) {
+            cost_[state] = cost_[overlapping_[head_]] + price;
+            from_[state] = overlapping_[head_];
+        }
+        if (gap_best_ != UINT64_MAX) {
+            uint64_t via_gap = gap_best_ - (size_ - m.start) * COST_SCALE + 2 * price;
+            if (via_gap < cost_[state]) {
+                cost_[state] = via_gap;
+                from_[state] = gap_from_;
+                after_gap_[state] = true;
+            }
+        }
+        while (overlapping_.size() > head_ && cost_[overlapping_.back()] >= cost_[state]) overlapping_.pop_back();
+        overlapping_.push_back(static_cast<uint32_t>(state));
+    }
+
+    size_t best_end() const {
+        size_t best = 0;
+        uint64_t best_cost = UINT64_MAX;
+        for (size_t state = 0; state < cost_.size(); ++state) {
+            uint64_t end = end_of(state);
+            uint64_t total = cost_[state];
+            if (end < size_) total += (size_ - end) * COST_SCALE + reference_cost(end);
+            if (total < best_cost) {
+                best_cost = total;
+                best = state;
+            }
+        }
+        return best;
+    }
+
+    std::vector<step> steps(size_t state) const {
+        std::vector<step> out;
+        if (end_of(state) < size_) out.push_back({end_of(state), size_, NEW});
+        for (; state; state = from_[state]) {
+            const match &m = matches_[state - 1];
+            uint64_t start = after_gap_[state] ? m.start : std::max<uint64_t>(m.start, end_of(from_[state]));
+            out.push_back({start, m.end, m.source + (start - m.start)});
+            if (after_gap_[state]) out.push_back({end_of(from_[state]), m.start, NEW});
+        }
+        std::reverse(out.begin(), out.end());
+        return out;
+    }
+};
+
+// Packs each file by the cheapest parse over its matches, and keeps its list
+// for the files after it.
+class deduplicator {
+  public:
+    deduplicator(packing &p, const std::vector<input_file> &inputs, uint64_t input_bytes)
+        : p_(p), inputs_(inputs), later_(inputs), all_(inputs), index_(input_bytes), finder_(all_, index_) {}
+
+    bool pack_file(size_t k) {
+        const input_file &file = inputs_[k];
+        pool_before_ = p_.out.pool.size();
+        std::vector<match> matches = finder_.find(k, pool_before_);
+        std::vector<step> parse = cheapest_parse(matches, k);
+        // A parse prices matches with the file's own bytes by the parse before
+        // it, until the two agree.
+        for (size_t round = 1; round < PARSE_ROUNDS; ++round) {
+            std::vector<step> next = cheapest_parse(through_parse(matches, parse), k);
+            if (next == parse) break;
+            parse = std::move(next);
+        }
+        placed_.list.clear();
+        placed_.at.clear();
+        for (const step &s : parse)
+            if (!take(file.bytes.data(), s)) return false;
+        p_.write(file, placed_.list);
+        all_.packed(k, std::move(placed_));
         return true;
     }
 
   private:
     packing &p_;
+    const std::vector<input_file> &inputs_;
+    later_copies later_;
+    contents all_;
     match_index index_;
-    const uint8_t *data_ = nullptr;
-    size_t size_ = 0;
-    size_t pos_ = 0;
-    size_t literal_start_ = 0;
-    size_t hash_at_ = 0;  // position whose window input_hash_ covers
-    bool hash_valid_ = false;
-    uint64_t input_hash_ = 0;
-    uint64_t pool_hash_ = 0;
-    uint64_t pool_hashed_ = 0;   // pool length that pool_hash_ has seen
-    int64_t repeat_delta_ = INT64_MIN;  // pool offset minus input position of the last match
+    match_finder finder_;
+    uint64_t pool_before_ = 0;
+    placed_list placed_;
 
-    uint64_t repeat_source() const {
-        return repeat_delta_ == INT64_MIN ? UINT64_MAX : static_cast<uint64_t>(int64_t(pos_) + repeat_delta_);
+    std::vector<step> cheapest_parse(std::vector<match> matches, size_t k) const {
+        keep_outermost(matches);
+        return parser(matches, inputs_[k].bytes.size(), later_, k).parse();
     }
 
-    // Extends a match of data_[pos_] with pool[source] both ways. The source
-    // must stay inside the pool that remains once the new bytes it swallows
-    // from behind are taken back off the pool's end.
-    candidate extend(uint64_t source) {
-        candidate c;
-        const std::vector<uint8_t> &pool = p_.out.pool;
-        if (source >= pool.size()) return c;
-        c.source = source;
-        c.ahead = forward_length(data_ + pos_, pool.data() + source, std::min<uint64_t>(size_ - pos_, pool.size() - source));
-        if (c.ahead == 0) return c;
-        size_t room = std::min<uint64_t>(pos_ - literal_start_, source);
-        c.back = backward_length(data_ + pos_, pool.data() + source, room);
-        c.back = std::min<uint64_t>(c.back, pool.size() - source - c.ahead);
-        return c;
-    }
-
-    candidate find_match() {
-        candidate best;
-        uint64_t repeat = repeat_source();
-        if (repeat != UINT64_MAX && repeat + 4 <= p_.out.pool.size() && pos_ + 4 <= size_ &&
-            load32(data_ + pos_) == load32(p_.out.pool.data() + repeat))
-            best = extend(repeat);
-        if (pos_ + WINDOW > size_) return best;
-        input_hash_ = hash_valid_ && hash_at_ + 1 == pos_ ? roll(input_hash_, data_[pos_ + WINDOW - 1]) : window_hash(data_ + pos_);
-        hash_at_ = pos_;
-        hash_valid_ = true;
-        uint64_t mixed = mix(input_hash_);
-        if (!match_index::anchor(mixed)) return best;
-        const bucket &b = index_.find(mixed);
-        uint32_t tag = match_index::tag(mixed);
-        for (size_t way = 0; way < BUCKET_WAYS && b.position[way]; ++way) {
-            if (b.tag[way] != tag) continue;
-            candidate c = extend(b.position[way] - 1);
-            if (c.length() > best.length()) best = c;
+    // A match with the file's own earlier bytes takes the slices that hold
+    // them: where the parse left them new, one, and where it reused other
+    // bytes for them, those. So each piece is priced as one reference.
+    std::vector<match> through_parse(const std::vector<match> &matches, const std::vector<step> &parse) const {
+        std::vector<match> pieces;
+        for (const match &m : matches) {
+            if (m.source < pool_before_) {
+                pieces.push_back(m);
+                continue;
+            }
+            uint64_t from = m.source - pool_before_, last = from + (m.end - m.start);
+            auto s = std::upper_bound(parse.begin(), parse.end(), from,
+                                      [](uint64_t at, const step &x) { return at < x.end; });
+            for (; s != parse.end() && s->start < last; ++s) {
+                uint64_t first = std::max<uint64_t>(from, s->start), end = std::min<uint64_t>(last, s->end);
+                uint64_t source = s->source == NEW ? pool_before_ + first : s->source + (first - s->start);
+                pieces.push_back({m.start + (first - from), m.start + (end - from), source});
+            }
         }
-        return best;
+        return pieces;
     }
 
-    void take(const candidate &c) {
-        std::vector<uint8_t> &pool = p_.out.pool;
-        pool.resize(pool.size() - c.back);
-        p_.reuse(c.source - c.back, c.length());
-        repeat_delta_ = int64_t(c.source) - int64_t(pos_);
-        pos_ += c.ahead;
-        literal_start_ = pos_;
-    }
-
-    bool append_new_byte() {
-        if (!p_.append(data_ + pos_, 1)) return false;
-        ++pos_;
-        index_pool_end();
+    // The file's own earlier bytes lie wherever its list put them: in its new
+    // bytes or in the slices it reused.
+    bool take(const uint8_t *data, const step &s) {
+        uint64_t count = s.end - s.start;
+        if (s.source == NEW) {
+            uint64_t offset = p_.out.pool.size();
+            if (!p_.append(data + s.start, count)) return false;
+            p_.out.stats.new_bytes += count;
+            placed_.add(offset, count, s.start);
+            return true;
+        }
+        p_.out.stats.reused_bytes += count;
+        if (s.source < pool_before_) {
+            placed_.add(s.source, count, s.start);
+            return true;
+        }
+        placed_.slices(s.source - pool_before_, count, s.start, [&](uint64_t offset, uint64_t piece, uint64_t at) {
+            placed_.add(offset, piece, at);
+        });
         return true;
-    }
-
-    // Indexes the window that ends at the pool's last byte.
-    void index_pool_end() {
-        const std::vector<uint8_t> &pool = p_.out.pool;
-        if (pool.size() < WINDOW) return;
-        uint64_t start = pool.size() - WINDOW;
-        pool_hash_ = pool_hashed_ + 1 == pool.size() ? roll(pool_hash_, pool.back()) : window_hash(pool.data() + start);
-        pool_hashed_ = pool.size();
-        uint64_t mixed = mix(pool_hash_);
-        if (match_index::anchor(mixed)) index_.insert(mixed, start);
     }
 };
 
@@ -331,12 +766,19 @@ class baseline_packer {
         const uint8_t *data = file.bytes.data();
         size_t size = file.bytes.size();
         size_t pos = 0;
+        uint64_t hash = 0;
+        bool hashed = false;
         while (pos < size) {
             size_t length = 0;
-            uint64_t slice = longest_slice(data, size, pos, length);
+            if (pos + WINDOW <= size) {
+                hash = hashed ? roll(hash, data[pos + WINDOW - 1]) : window_hash(data + pos);
+                hashed = true;
+            }
+            uint64_t slice = longest_slice(data, size, pos, hash, length);
             if (length >= BASELINE_MIN_SLICE) {
                 p_.reuse(slice, length);
                 pos += length;
+                hashed = false;
                 continue;
             }
             if (!p_.append(data + pos, 1)) return false;
@@ -351,9 +793,11 @@ class baseline_packer {
     uint64_t first_size_ = 0;
     std::vector<uint32_t> heads_;  // per bucket: slice number + 1 of the latest boundary, 0 none
     std::vector<uint32_t> next_;   // per slice number: the previous one in its bucket
+    std::vector<uint32_t> tags_;   // per slice number: a fingerprint of its window, to spare the pool
     uint64_t mask_ = 0;
 
-    uint64_t bucket_of(const uint8_t *p) const { return (mix(window_hash(p)) >> 40) & mask_; }
+    uint64_t bucket_of(uint64_t hash) const { return (mix(hash) >> 40) & mask_; }
+    static uint32_t tag_of(uint64_t hash) { return static_cast<uint32_t>(mix(hash)); }
 
     void index_first() {
         size_t boundaries = first_size_ / BASELINE_ALIGNMENT + 1;
@@ -362,22 +806,29 @@ class baseline_packer {
         mask_ = buckets - 1;
         heads_.assign(buckets, 0);
         next_.assign(boundaries, 0);
+        tags_.assign(boundaries, 0);
         const uint8_t *pool = p_.out.pool.data();
         for (uint64_t at = BASELINE_ALIGNMENT; at + WINDOW <= first_size_; at += BASELINE_ALIGNMENT) {
-            uint64_t b = bucket_of(pool + at);
+            uint64_t hash = window_hash(pool + at);
+            uint64_t b = bucket_of(hash);
             size_t number = at / BASELINE_ALIGNMENT;
+            tags_[number] = tag_of(hash);
             next_[number] = heads_[b];
             heads_[b] = static_cast<uint32_t>(number + 1);
         }
     }
 
-    uint64_t longest_slice(const uint8_t *data, size_t size, size_t pos, size_t &length) const {
+    // hash: the window at pos. A slice whose window differs is shorter than
+    // BASELINE_MIN_SLICE and never taken, so its bytes need no comparing.
+    uint64_t longest_slice(const uint8_t *data, size_t size, size_t pos, uint64_t hash, size_t &length) const {
         length = 0;
         if (pos + WINDOW > size || first_size_ < BASELINE_ALIGNMENT + WINDOW) return 0;
         const uint8_t *pool = p_.out.pool.data();
         uint64_t best = 0;
-        uint32_t link = heads_[bucket_of(data + pos)];
+        uint32_t link = heads_[bucket_of(hash)];
+        uint32_t tag = tag_of(hash);
         for (size_t tried = 0; link && tried < BASELINE_CANDIDATES; ++tried, link = next_[link - 1]) {
+            if (tags_[link - 1] != tag) continue;
             uint64_t at = uint64_t(link - 1) * BASELINE_ALIGNMENT;
             size_t n = forward_length(data + pos, pool + at, std::min<uint64_t>(size - pos, first_size_ - at));
             if (n > length) {
@@ -398,6 +849,35 @@ bool check_sizes(const std::vector<input_file> &inputs, std::string &error) {
     }
     return true;
 }
+
+void finish_archive(archive &out) {
+    out.directory.push_back(0);
+    out.stats.pool_bytes = out.pool.size();
+    out.stats.directory_bytes = out.directory.size();
+}
+
+bool pack_layout(const std::vector<input_file> &inputs, const std::vector<uint32_t> &checksums, layout mode,
+                 archive &out, std::string &error, uint64_t pool_limit) {
+    out = archive{};
+    packing p{out, error, pool_limit, mode != layout::baseline, checksums, {}};
+    for (const input_file &file : inputs) out.stats.input_bytes += file.bytes.size();
+    // Untouched, the reserve costs no memory; it spares copying the pool as it grows.
+    out.pool.reserve(std::min(out.stats.input_bytes, pool_limit));
+    if (mode == layout::baseline) {
+        baseline_packer packer(p);
+        if (!packer.pack_first(inputs[0])) return false;
+        for (size_t i = 1; i < inputs.size(); ++i)
+            if (!packer.pack_later(inputs[i])) return false;
+    } else {
+        deduplicator packer(p, inputs, out.stats.input_bytes);
+        for (size_t i = 0; i < inputs.size(); ++i)
+            if (!packer.pack_file(i)) return false;
+    }
+    finish_archive(out);
+    return true;
+}
+
+uint64_t total_bytes(const archive &a) { return a.pool.size() + a.directory.size(); }
 
 // One directory entry as the reader sees it.
 struct parsed_entry {
@@ -468,11 +948,13 @@ bool rebuild(const std::vector<uint8_t> &pool, const parsed_entry &entry, std::v
     return true;
 }
 
-// Index of the first entry whose name begins with name.
-size_t lookup(const std::vector<parsed_entry> &entries, const std::string &name) {
+// The reader's lookup: the request must select exactly one entry of the whole
+// directory, since a second entry whose name also begins with it is damage.
+bool selects_only(const std::vector<parsed_entry> &entries, size_t index) {
+    const std::string &name = entries[index].name;
     for (size_t i = 0; i < entries.size(); ++i)
-        if (entries[i].name.compare(0, name.size(), name) == 0) return i;
-    return entries.size();
+        if (i != index && entries[i].name.compare(0, name.size(), name) == 0) return false;
+    return true;
 }
 
 }  // namespace
@@ -483,6 +965,8 @@ uint32_t checksum(const uint8_t *bytes, size_t size) {
     return static_cast<uint32_t>(hash);
 }
 
+// The reader takes a request to name exactly one entry: a second entry whose
+// name begins with the request is damage to it, whichever stands first.
 std::string check_names(const std::vector<input_file> &inputs) {
     if (inputs.empty()) return "no entries to pack";
     for (size_t i = 0; i < inputs.size(); ++i) {
@@ -493,9 +977,11 @@ std::string check_names(const std::vector<input_file> &inputs) {
         for (size_t j = 0; j < i; ++j) {
             const std::string &earlier = inputs[j].name;
             if (earlier == name) return "duplicate entry name \"" + name + "\"";
-            if (earlier.compare(0, name.size(), name) == 0)
-                return "entry name \"" + name + "\" begins the earlier name \"" + earlier +
-                       "\", so the lookup would never reach it";
+            bool begins_earlier = earlier.compare(0, name.size(), name) == 0;
+            if (!begins_earlier && name.compare(0, earlier.size(), earlier) != 0) continue;
+            std::string how = begins_earlier ? "\" begins the earlier name \"" : "\" begins with the earlier name \"";
+            return "entry name \"" + name + how + earlier + "\": the installer would take a request for \"" +
+                   (begins_earlier ? name : earlier) + "\" to name two entries; no name may begin another";
         }
     }
     return "";
@@ -505,23 +991,26 @@ bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std:
     out = archive{};
     error = check_names(inputs);
     if (!error.empty() || !check_sizes(inputs, error)) return false;
-    packing p{out, error, std::min(pool_limit, MAX_POOL_BYTES), mode != layout::baseline, {}};
-    for (const input_file &file : inputs) out.stats.input_bytes += file.bytes.size();
-    out.pool.reserve(std::min(out.stats.input_bytes, p.pool_limit));
-    if (mode == layout::baseline) {
-        baseline_packer packer(p);
-        if (!packer.pack_first(inputs[0])) return false;
-        for (size_t i = 1; i < inputs.size(); ++i)
-            if (!packer.pack_later(inputs[i])) return false;
-    } else {
-        deduplicator packer(p, out.stats.input_bytes);
-        for (const input_file &file : inputs)
-            if (!packer.pack_file(file)) return false;
+    pool_limit = std::min(pool_limit, MAX_POOL_BYTES);
+    std::vector<uint32_t> checksums;
+    for (const input_file &file : inputs) checksums.push_back(checksum(file.bytes.data(), file.bytes.size()));
+    if (mode == layout::baseline) return pack_layout(inputs, checksums, mode, out, error, pool_limit);
+    // Only the simple layout's size is kept while the deduplicated one is
+    // built, so that the two never take memory together.
+    archive simple;
+    if (!pack_layout(inputs, checksums, layout::baseline, simple, error, pool_limit)) return false;
+    statistics simple_stats = simple.stats;
+    simple = archive{};
+    std::string dedup_error;
+    bool packed = pack_layout(inputs, checksums, layout::deduplicated, out, dedup_error, pool_limit);
+    uint64_t simple_total = simple_stats.pool_bytes + simple_stats.directory_bytes;
+    uint64_t dedup_total = packed ? total_bytes(out) : 0;
+    if (!packed || dedup_total > simple_total) {
+        if (!pack_layout(inputs, checksums, layout::baseline, out, error, pool_limit)) return false;
+        out.stats.simple_layout_written = true;
     }
-    out.directory.push_back(0);
-    out.stats.entries = inputs.size();
-    out.stats.pool_bytes = out.pool.size();
-    out.stats.directory_bytes = out.directory.size();
+    out.stats.simple_layout_bytes = simple_total;
+    out.stats.deduplicated_bytes = dedup_total;
     return true;
 }
 
@@ -542,8 +1031,8 @@ bool verify(const std::vector<uint8_t> &pool, const std::vector<uint8_t> &direct
     }
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i < inputs.size(); ++i) {
-        if (lookup(entries, inputs[i].name) != i) {
-            error = "the lookup of \"" + inputs[i].name + "\" selects another entry";
+        if (!selects_only(entries, i)) {
+            error = "a request for \"" + inputs[i].name + "\" selects more than one entry";
             return false;
         }
         if (!rebuild(pool, entries[i], bytes, error)) return false;
@@ -556,10 +1045,17 @@ bool verify(const std::vector<uint8_t> &pool, const std::vector<uint8_t> &direct
 }
 
 std::string summary(const statistics &s) {
-    return "packer: " + std::to_string(s.entries) + " entries, input " + std::to_string(s.input_bytes) +
-           " bytes, pool " + std::to_string(s.pool_bytes) + " bytes, directory " + std::to_string(s.directory_bytes) +
-           " bytes, reused " + std::to_string(s.reused_bytes) + " bytes, new " + std::to_string(s.new_bytes) +
-           " bytes, " + std::to_string(s.references) + " references";
+    std::string line = "packer: " + std::to_string(s.entries) + " entries, input " + std::to_string(s.input_bytes) +
+                       " bytes, pool " + std::to_string(s.pool_bytes) + " bytes, directory " +
+                       std::to_string(s.directory_bytes) + " bytes, reused " + std::to_string(s.reused_bytes) +
+                       " bytes, new " + std::to_string(s.new_bytes) + " bytes, " + std::to_string(s.references) +
+                       " references";
+    if (!s.simple_layout_written)
+        return s.simple_layout_bytes ? line + "; simple layout " + std::to_string(s.simple_layout_bytes) + " bytes"
+                                     : line;
+    if (!s.deduplicated_bytes) return line + "; simple layout written, as the deduplicated pool would outgrow its limit";
+    return line + "; simple layout written, as the deduplicated one would take " +
+           std::to_string(s.deduplicated_bytes) + " bytes";
 }
 
 }  // namespace packer

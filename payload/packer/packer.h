@@ -20,7 +20,9 @@ struct input_file {
 };
 
 enum class layout {
-    // Reuse earlier pool bytes wherever a reference pays for itself.
+    // Each file parsed into reused slices and new bytes at the least cost in
+    // pool and directory bytes, for it and for the files after it that hold
+    // the same bytes. The simple layout is written instead when it is smaller.
     deduplicated,
     // First file whole; later files reuse only 256-aligned slices of it.
     baseline,
@@ -34,6 +36,11 @@ struct statistics {
     uint64_t reused_bytes = 0;
     uint64_t new_bytes = 0;
     uint64_t references = 0;
+    // Measured for the deduplicated layout: both layouts' pool + directory,
+    // and whether the simple one was written as the smaller.
+    uint64_t simple_layout_bytes = 0;
+    uint64_t deduplicated_bytes = 0;  // 0 when its pool would outgrow the limit
+    bool simple_layout_written = false;
 };
 
 struct archive {
@@ -46,8 +53,9 @@ struct archive {
 constexpr uint64_t MAX_POOL_BYTES = 0xFFFFFFFFull;
 constexpr uint64_t MAX_FILE_BYTES = 0xFFFFFFFFull;
 
-// Empty when every name can be stored and reached by the reader's lookup,
-// which takes the first entry whose name begins with the requested one.
+// Empty when every name can be stored and selects exactly one entry in the
+// reader's lookup, which treats a second entry whose name begins with the
+// requested one as damage: no name may begin another.
 std::string check_names(const std::vector<input_file> &inputs);
 
 // Packs the inputs in directory order. False with a message in error when an
@@ -55,15 +63,17 @@ std::string check_names(const std::vector<input_file> &inputs);
 bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std::string &error,
           uint64_t pool_limit = MAX_POOL_BYTES);
 
-// Walks the directory as the installer's reader does and rebuilds every entry
-// from the pool; true when each matches its input byte for byte and the
-// archive holds every rule the reader relies on.
+// Walks the directory as the installer's reader does (each name must select
+// exactly one entry) and rebuilds every entry from the pool; true when each
+// matches its input byte for byte and the archive holds every rule the reader
+// relies on.
 bool verify(const std::vector<uint8_t> &pool, const std::vector<uint8_t> &directory,
             const std::vector<input_file> &inputs, std::string &error);
 
 // Low 32 bits of the 64-bit FNV-1a hash.
 uint32_t checksum(const uint8_t *bytes, size_t size);
 
+// One line: the sizes, and which layout was written.
 std::string summary(const statistics &stats);
 
 }  // namespace packer

@@ -1,12 +1,17 @@
-// Packing speed on the five sample builds in both layouts, with the archive
-// sizes of each as counters so the two can be read side by side.
-// --smoke: a tiny generated input, one iteration each.
+// Packing speed, archive sizes and peak memory of both layouts, on the five
+// sample builds and, when QUENTHALVOX_LIBSTDCXX_SET names the folder that
+// tools/fetch-libstdcxx-set.sh fills, on real builds: the four libstdc++-6.dll,
+// packed under the first four entry names in the order the script gives.
+// Counters: pool, directory and total bytes, references, the simple layout's
+// total, and the peak memory that packing the set takes, its inputs
+// included. --smoke: a tiny generated input, one iteration each.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,16 +19,39 @@
 
 namespace {
 
-std::vector<packer::input_file> inputs;
+struct input_set {
+    std::string name;
+    std::vector<packer::input_file> files;
+};
+
+std::vector<input_set> sets;
+
+std::vector<packer::input_file> read_files(const std::string &folder, const std::vector<std::string> &files,
+                                           const std::vector<std::string> &names) {
+    std::vector<packer::input_file> inputs;
+    for (size_t i = 0; i < files.size(); ++i) {
+        // Read to the exact size, as the packer program does, so that the
+        // peak memory counts the inputs as it would.
+        std::ifstream in(folder + "/" + files[i], std::ios::binary | std::ios::ate);
+        if (!in) return {};
+        std::vector<uint8_t> bytes(static_cast<size_t>(in.tellg()));
+        in.seekg(0);
+        if (!in.read(reinterpret_cast<char *>(bytes.data()), bytes.size())) return {};
+        inputs.push_back({names[i], std::move(bytes)});
+    }
+    return inputs;
+}
 
 std::vector<packer::input_file> sample_inputs() {
-    std::vector<packer::input_file> files;
-    for (const char *name : {"target_cl64", "target_cl32", "target_fl64", "target_fl32", "target_st64"}) {
-        std::ifstream in(std::string(SAMPLE_DIR) + "/" + name, std::ios::binary);
-        if (!in) return {};
-        files.push_back({std::string("bin/") + name, {std::istreambuf_iterator<char>(in), {}}});
-    }
-    return files;
+    std::vector<std::string> files = {"target_cl64", "target_cl32", "target_fl64", "target_fl32", "target_st64"};
+    std::vector<std::string> names;
+    for (const std::string &file : files) names.push_back("bin/" + file);
+    return read_files(SAMPLE_DIR, files, names);
+}
+
+std::vector<packer::input_file> libstdcxx_inputs(const char *folder) {
+    return read_files(folder, {"x86_64-win32", "i686-win32", "x86_64-posix", "i686-posix"},
+                      {"bin/target_cl64", "bin/target_cl32", "bin/target_fl64", "bin/target_fl32"});
 }
 
 // A base block and copies of it with scattered changes, as small builds.
@@ -42,23 +70,49 @@ std::vector<packer::input_file> tiny_inputs() {
     return files;
 }
 
-void pack_inputs(benchmark::State &state, packer::layout mode) {
+// Resident memory from /proc/self/status (Linux), in bytes: "VmRSS:" now,
+// "VmHWM:" the peak since the last reset.
+double resident(const char *field) {
+    std::ifstream status("/proc/self/status");
+    size_t length = std::strlen(field);
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, length, field) == 0) return 1024.0 * std::strtod(line.c_str() + length, nullptr);
+    return 0;
+}
+
+// Hands the heap's free memory back first, so that what packing takes shows
+// as a rise over the resident memory at the reset.
+void reset_peak_memory() {
+    malloc_trim(0);
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";  // where it cannot be reset, the figure is the whole run's peak
+}
+
+void pack_set(benchmark::State &state, const input_set *set, packer::layout mode) {
     packer::archive archive;
     std::string error;
+    reset_peak_memory();
+    double before = resident("VmRSS:");
     for (auto _ : state) {
-        if (!packer::pack(inputs, mode, archive, error)) {
+        if (!packer::pack(set->files, mode, archive, error)) {
             state.SkipWithError(error.c_str());
             return;
         }
         benchmark::DoNotOptimize(archive.pool.data());
     }
-    uint64_t input = archive.stats.input_bytes;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input));
-    state.counters["input_bytes"] = double(input);
-    state.counters["pool_bytes"] = double(archive.pool.size());
-    state.counters["directory_bytes"] = double(archive.directory.size());
-    state.counters["archive_bytes"] = double(archive.pool.size() + archive.directory.size());
-    state.counters["references"] = double(archive.stats.references);
+    const packer::statistics &s = archive.stats;
+    uint64_t total = s.pool_bytes + s.directory_bytes;
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * s.input_bytes));
+    state.counters["input"] = double(s.input_bytes);
+    state.counters["pool"] = double(s.pool_bytes);
+    state.counters["directory"] = double(s.directory_bytes);
+    state.counters["total"] = double(total);
+    state.counters["references"] = double(s.references);
+    state.counters["simple_total"] = double(mode == packer::layout::baseline ? total : s.simple_layout_bytes);
+    state.counters["simple_written"] = s.simple_layout_written;
+    // What packing this set takes: its inputs, and the peak above what the
+    // process held before (which the other sets' inputs are part of).
+    state.counters["peak_memory"] = resident("VmHWM:") - before + double(s.input_bytes);
 }
 
 }  // namespace
@@ -70,16 +124,26 @@ int main(int argc, char **argv) {
         if (std::strcmp(argv[i], "--smoke") == 0) smoke = true;
         else arguments.push_back(argv[i]);
     }
-    inputs = smoke ? tiny_inputs() : sample_inputs();
-    if (inputs.empty()) {
+    sets.push_back({smoke ? "tiny" : "samples", smoke ? tiny_inputs() : sample_inputs()});
+    if (sets[0].files.empty()) {
         std::fprintf(stderr, "packer_bench: the sample builds in %s are missing\n", SAMPLE_DIR);
         return 1;
     }
-    auto *dedup = benchmark::RegisterBenchmark("pack/deduplicated", pack_inputs, packer::layout::deduplicated);
-    auto *baseline = benchmark::RegisterBenchmark("pack/baseline", pack_inputs, packer::layout::baseline);
-    for (auto *b : {dedup, baseline}) {
-        b->Unit(benchmark::kMillisecond);
-        if (smoke) b->Iterations(1);
+    const char *libstdcxx = std::getenv("QUENTHALVOX_LIBSTDCXX_SET");
+    if (!smoke && libstdcxx) {
+        sets.push_back({"libstdc++", libstdcxx_inputs(libstdcxx)});
+        if (sets.back().files.empty()) {
+            std::fprintf(stderr, "packer_bench: the libstdc++ set in %s is missing\n", libstdcxx);
+            return 1;
+        }
+    }
+    for (const input_set &set : sets) {
+        for (packer::layout mode : {packer::layout::deduplicated, packer::layout::baseline}) {
+            std::string name = "pack/" + set.name + (mode == packer::layout::baseline ? "/baseline" : "/deduplicated");
+            auto *b = benchmark::RegisterBenchmark(name.c_str(), pack_set, &set, mode);
+            b->Unit(benchmark::kMillisecond);
+            if (smoke) b->Iterations(1);
+        }
     }
     int count = static_cast<int>(arguments.size());
     benchmark::Initialize(&count, arguments.data());
