@@ -2,9 +2,10 @@
 // file: its resources, its size beyond the embedded data, and that the marks of
 // the embedded data are relocated with the image.
 //
-//   exe_check resources <exe> <manifest>
+//   exe_check resources <exe> <manifest> <version>
 //   exe_check layout <exe> <pool> <directory> <licence> <overhead limit in bytes>
 // Prints what it found; exits 0 when every check passed, 1 otherwise.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -157,7 +158,7 @@ bytes single_resource(const image &pe, resource_tree &tree, uint32_t type, uint3
     return resource_bytes(pe, languages[1033]);
 }
 
-const uint32_t RT_ICON = 3, RT_GROUP_ICON = 14, RT_MANIFEST = 24;
+const uint32_t RT_ICON = 3, RT_GROUP_ICON = 14, RT_VERSION = 16, RT_MANIFEST = 24;
 
 void check_manifest(const image &pe, resource_tree &tree, const bytes &expected) {
     bytes manifest = single_resource(pe, tree, RT_MANIFEST, 1, "manifest");
@@ -213,15 +214,50 @@ void check_icons(const image &pe, resource_tree &tree) {
     check(tree[RT_ICON].size() == 4, "there are icon resources outside the group");
 }
 
-int command_resources(const char *exe, const char *manifest_file) {
+// UTF-16LE of an ASCII text with its terminating NUL.
+bytes utf16(const std::string &text) {
+    bytes wide;
+    for (char c : text) wide.insert(wide.end(), {static_cast<uint8_t>(c), 0});
+    wide.insert(wide.end(), {0, 0});
+    return wide;
+}
+
+// The fixed file info gives major.minor.patch.0 as both file and product
+// version; the string table names the product, its maker and the version.
+void check_version(const image &pe, resource_tree &tree, const std::string &version) {
+    bytes info = single_resource(pe, tree, RT_VERSION, 1, "version");
+    auto u32 = [&](size_t at) { return info[at] | info[at + 1] << 8 | info[at + 2] << 16 | static_cast<uint32_t>(info[at + 3]) << 24; };
+    if (!check(info.size() >= 92 && u32(40) == 0xFEEF04BD, "the version resource has no fixed file info")) return;
+    unsigned major = 0, minor = 0, patch = 0;
+    std::sscanf(version.c_str(), "%u.%u.%u", &major, &minor, &patch);
+    uint32_t high = major << 16 | minor, low = patch << 16;
+    check(u32(48) == high && u32(52) == low && u32(56) == high && u32(60) == low,
+          "the file and product versions are not " + version + ".0");
+    const std::pair<const char *, std::string> strings[] = {
+        {"CompanyName", "Brindlewoodsonics"}, {"FileDescription", "Quenthalvox Plugin Installer"},
+        {"ProductName", "Quenthalvox"}, {"FileVersion", version}, {"ProductVersion", version}};
+    for (const auto &[key, value] : strings) {
+        // A string's value follows its key on the next 4-byte boundary.
+        bytes wide_key = utf16(key), wide_value = utf16(value);
+        size_t at = std::search(info.begin(), info.end(), wide_key.begin(), wide_key.end()) - info.begin();
+        at = (at + wide_key.size() + 3) & ~size_t(3);
+        check(at + wide_value.size() <= info.size() && std::equal(wide_value.begin(), wide_value.end(), info.begin() + at),
+              std::string("the version strings lack ") + key + " \"" + value + "\"");
+    }
+    std::printf("version: %s\n", version.c_str());
+}
+
+int command_resources(const char *exe, const char *manifest_file, const char *version) {
     image pe;
     bytes manifest;
     if (!load_image(exe, pe) || !check(read_file(manifest_file, manifest), "cannot read the manifest file")) return 1;
     resource_tree tree = read_resources(pe);
     check_manifest(pe, tree, manifest);
     check_icons(pe, tree);
+    check_version(pe, tree, version);
     for (auto &[type, ids] : tree)
-        check(type == RT_ICON || type == RT_GROUP_ICON || type == RT_MANIFEST, "unexpected resource type " + std::to_string(type));
+        check(type == RT_ICON || type == RT_GROUP_ICON || type == RT_MANIFEST || type == RT_VERSION,
+              "unexpected resource type " + std::to_string(type));
     return failures ? 1 : 0;
 }
 
@@ -292,10 +328,10 @@ int command_layout(const char *exe, const char *pool_file, const char *directory
 
 int main(int argc, char **argv) {
     std::string command = argc > 1 ? argv[1] : "";
-    if (command == "resources" && argc == 4) return command_resources(argv[2], argv[3]);
+    if (command == "resources" && argc == 5) return command_resources(argv[2], argv[3], argv[4]);
     if (command == "layout" && argc == 7) return command_layout(argv[2], argv[3], argv[4], argv[5], std::atol(argv[6]));
     std::fprintf(stderr,
-                 "usage: exe_check resources <exe> <manifest>\n"
+                 "usage: exe_check resources <exe> <manifest> <version>\n"
                  "       exe_check layout <exe> <pool> <directory> <licence> <overhead limit>\n");
     return 2;
 }
