@@ -23,18 +23,8 @@ Environment:
 EOF
 }
 
-cmake_settings=()
-for argument in "$@"; do
-    case $argument in
-        -h | --help) usage; exit 0 ;;
-        -D*) cmake_settings+=("$argument") ;;
-        *) usage >&2; exit 2 ;;
-    esac
-done
-
-build=$(realpath -m "${BUILD_DIR:-build}")
-tools/install-dependencies.sh
-cmake -S . -B "$build" "${cmake_settings[@]}"
+source tools/configure-build.sh
+configure_build "$@"
 # The installer and its test driver only: no unit tests, no benchmarks.
 cmake --build "$build" --target windows_build -j "$(nproc)"
 

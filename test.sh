@@ -24,17 +24,7 @@ Environment:
 EOF
 }
 
-cmake_settings=()
-for argument in "$@"; do
-    case $argument in
-        -h | --help) usage; exit 0 ;;
-        -D*) cmake_settings+=("$argument") ;;
-        *) usage >&2; exit 2 ;;
-    esac
-done
-
-build=$(realpath -m "${BUILD_DIR:-build}")
-tools/install-dependencies.sh
-cmake -S . -B "$build" "${cmake_settings[@]}"
+source tools/configure-build.sh
+configure_build "$@"
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
