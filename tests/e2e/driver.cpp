@@ -29,8 +29,6 @@
 
 namespace {
 
-// ---------------------------------------------------------------- texts
-
 const wchar_t PAGE_CLASS[] = L"#32770";
 const wchar_t PAGE_TITLE[] = L"Quenthalvox Plugin Installer";
 const wchar_t PROMPT[] = L"To install Quenthalvox, you need to agree to the end-user license agreement.";
@@ -64,8 +62,6 @@ const wchar_t FL_VALUE_NAME[] = L"FL Studio";
 const wchar_t SCENARIO_ROOTS[] = L"C:\\qx-e2e";
 // What the scenarios put in the files they create beforehand.
 const char MARKER[] = "left here by the scenario\r\n";
-
-// ---------------------------------------------------------------- the table
 
 // Paths in the table may use {S} (the scenario's folder), {APPDATA} and
 // {STARTMENU} (the user's known folders) and {CPF} / {CPF86} (the values that
@@ -307,8 +303,6 @@ const scenario SCENARIOS[] = {
     {.name = L"selection-close-box", .steps = on_selection_page({CLOSE_BOX})},
 };
 
-// ---------------------------------------------------------------- basics
-
 struct options {
     std::wstring installer, scenario, licence_file, builds, pool, directory, shot;
 };
@@ -423,8 +417,6 @@ void list_tree(const std::wstring &folder, std::vector<std::wstring> &found_path
     FindClose(search);
     if (empty) found_paths.push_back(folder + L"\\");
 }
-
-// ---------------------------------------------------------------- the scenario's world
 
 const scenario *row = nullptr;
 std::wstring root;                      // {S}
@@ -584,8 +576,6 @@ std::wstring prepare() {
     return row->corrupt ? corrupted_copy() : opts.installer;
 }
 
-// ---------------------------------------------------------------- windows
-
 void start_installer(const std::wstring &installer) {
     std::wstring command_line = L"\"" + installer + L"\"";
     std::vector<wchar_t> line(command_line.begin(), command_line.end());
@@ -656,8 +646,6 @@ HWND find_message_box() {
     }
     return nullptr;
 }
-
-// ---------------------------------------------------------------- screenshots, input
 
 void take_screenshot(const wchar_t *suffix) {
     if (opts.shot.empty()) return;
@@ -739,8 +727,6 @@ std::vector<DWORD> screen_pixels(HWND window) {
     ReleaseDC(nullptr, screen);
     return pixels;
 }
-
-// ---------------------------------------------------------------- page checks
 
 struct base_units {
     int x, y;
@@ -948,8 +934,6 @@ void check_selection_page() {
     check_tab_order(selection_page, cycle);
 }
 
-// ---------------------------------------------------------------- the run
-
 std::vector<std::wstring> watched_files;  // the builds the scenario expects, in the order written
 std::vector<int> first_seen;              // poll number at which each appeared, -1 not yet
 int polls = 0;
@@ -1068,8 +1052,6 @@ void check_reports(const std::vector<seen_report> &seen) {
                     narrow(r.caption ? r.caption : error_caption).c_str());
 }
 
-// ---------------------------------------------------------------- afterwards
-
 const wchar_t *build_name(content what) {
     switch (what) {
     case content::build_cl64: return L"target_cl64";
@@ -1161,8 +1143,6 @@ void check_registry() {
     if (fl_value.empty()) check(status == ERROR_FILE_NOT_FOUND, "FL Studio's value has appeared");
     else check(status == ERROR_SUCCESS && fl_value == value, "FL Studio's value has changed");
 }
-
-// ---------------------------------------------------------------- the runner
 
 void run_step(const step &s) {
     if (!page) return;  // the run is already over; the end explains why
