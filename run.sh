@@ -29,36 +29,9 @@ configure_build "$@"
 cmake --build "$build" --target windows_build -j "$(nproc)"
 
 installer=$build/windows/quenthalvox-installer.exe
-directory=$build/archive/payload_directory.bin
-
-# Reads a little-endian 32-bit field of the directory, in decimal (u) or hex (x).
-field() { od -An --endian=little -t "$1"4 -j "$2" -N 4 "$directory" | tr -d ' '; }
-
-# Walks the directory that the installer embeds: per entry its name, a NUL,
-# checksum, size, then (offset, count) references up to a pair of zeros; a
-# zero byte after the last entry ends it.
-list_entries() {
-    local at=0 first name checksum size pairs source
-    printf '  %-16s %10s  %-8s  %s\n' entry bytes checksum "source file"
-    while first=$(od -An -tu1 -j "$at" -N 1 "$directory" | tr -d ' ') && [ "${first:-0}" != 0 ]; do
-        name=$(dd if="$directory" bs=1 skip="$at" count=256 status=none | tr '\0' '\n' | sed -n 1p)
-        at=$((at + ${#name} + 1))
-        checksum=$(field x "$at")
-        size=$(field u $((at + 4)))
-        at=$((at + 8))
-        # awk stops reading at the end of the list, so od may die of SIGPIPE.
-        pairs=$(set +o pipefail
-            od -An -v --endian=little -tu4 -w8 -j "$at" "$directory" | awk '$1 == 0 && $2 == 0 { print NR; exit }')
-        at=$((at + 8 * ${pairs:?the directory ends inside an entry}))
-        # The build's list of packed files says where each entry came from.
-        source=$(awk -F '\t' -v name="$name" '$1 == name { print $2 }' "$build/archive/payload_files.txt")
-        printf '  %-16s %10s  %-8s  %s\n' "$name" "$size" "$checksum" "$source"
-    done
-}
-
 echo
 echo "The installer carries:"
-list_entries
+# The packer's own account of the archive it wrote and checked.
 cat "$build/archive/summary.txt"
 echo
 

@@ -1,7 +1,8 @@
 // packer [--baseline] --pool <out> --directory <out> name=path ...
 // Packs the files into the installer's archive, in the order given, then
 // reads its own output back and rebuilds every entry before it succeeds, so a
-// broken archive never reaches a build.
+// broken archive never reaches a build. Prints each entry with its size,
+// checksum and source, then a one-line summary.
 #include <unistd.h>
 
 #include <cerrno>
@@ -198,6 +199,17 @@ bool write_archive(const options &o, const packer::archive &archive, const std::
     return done;
 }
 
+// What the written archive holds, entry by entry: the check has rebuilt each
+// entry as its input, so the input's size and checksum are the entry's.
+void print_entries(const std::vector<packer::input_file> &inputs, const std::vector<std::string> &paths) {
+    std::printf("  %-16s %10s  %-8s  %s\n", "entry", "bytes", "checksum", "source file");
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const std::vector<uint8_t> &bytes = inputs[i].bytes;
+        std::printf("  %-16s %10zu  %08x  %s\n", inputs[i].name.c_str(), bytes.size(),
+                    unsigned(packer::checksum(bytes.data(), bytes.size())), fs::absolute(paths[i]).c_str());
+    }
+}
+
 bool run(const options &o, std::string &error) {
     std::vector<packer::input_file> inputs;
     std::vector<std::string> paths;
@@ -209,6 +221,7 @@ bool run(const options &o, std::string &error) {
     packer::archive archive;
     packer::layout mode = o.baseline ? packer::layout::baseline : packer::layout::deduplicated;
     if (!packer::pack(inputs, mode, archive, error) || !write_archive(o, archive, inputs, error)) return false;
+    print_entries(inputs, paths);
     std::printf("%s\n", packer::summary(archive.stats).c_str());
     return true;
 }
