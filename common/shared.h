@@ -33,6 +33,8 @@ enum : UINT {
     EXIT_PAYLOAD_CORRUPTED = 1,
     EXIT_LICENCE_PAGE_FAILED = 2,  // the licence page could not be created
     EXIT_LICENCE_TEXT_NO_MEMORY = 3,  // no memory for the licence text
+    EXIT_INSTALL_FAILED = 4,          // a file was not installed (after its report)
+    EXIT_UNINSTALL_INCOMPLETE = 5,    // files were left (the report names them)
 };
 
 #define TEXT_FOLDER_INACCESSIBLE L"The installation folder was inaccessible. Quenthalvox could not be installed."

@@ -48,6 +48,5 @@ extern "C" void WINAPI installer_entry() {
     if (agreed == 0) ExitProcess(EXIT_DONE);
     // Only Agree goes on; -1 means the page could not be created at all.
     if (agreed != 1) ExitProcess(EXIT_LICENCE_PAGE_FAILED);
-    run_selection_page();
-    ExitProcess(EXIT_DONE);
+    ExitProcess(run_selection_page());
 }

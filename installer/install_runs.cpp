@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "common/run_account.h"
 #include "common/shared.h"
 #include "installer/selection_page.h"
 #include "targets/clap_target.h"
@@ -14,6 +15,16 @@ const WCHAR CAPTION[] = L"Quenthalvox";
 const WCHAR TEXT_INSTALLED[] = L"The installation finished successfully.\r\nPlease scan for new plugins in your DAW.";
 const WCHAR TEXT_UNINSTALLED[] = L"Quenthalvox has been uninstalled from your computer.";
 const WCHAR TEXT_NOT_STARTED[] = L"The installation could not be started. Please try again.";
+const WCHAR TEXT_RESTART_HOST[] = L"\r\nRestart your DAW to use the new version.";
+const WCHAR TEXT_PARTLY_INSTALLED[] = L"Quenthalvox was not installed completely. These files were installed:\r\n";
+const WCHAR TEXT_NOT_INSTALLED[] = L"Quenthalvox was not installed. Every plug-in file was left as it was.";
+const WCHAR TEXT_OTHERS_UNCHANGED[] = L"\r\nEvery other plug-in file was left as it was.";
+const WCHAR TEXT_PARTLY_UNINSTALLED[] = L"Quenthalvox could not be removed completely. These files are left:\r\n";
+const WCHAR TEXT_AT_RESTART[] =
+    L"\r\nThese files are in use and will be removed when you restart your computer:\r\n";
+
+// The longest account lists with the longest texts around them.
+WCHAR closing_report[4400];
 
 const DWORD PAUSE_MS = 2000;
 
@@ -35,6 +46,39 @@ void resume_choosing(HWND page) {
     MessageBoxW(page, TEXT_NOT_STARTED, nullptr, MB_OK);
 }
 
+// After a failure the user learns what changed: the files put in place, and
+// that every other one is as it was, old build or none.
+const WCHAR *install_report() {
+    closing_report[0] = 0;
+    if (!install_failed) {
+        wide_append(closing_report, TEXT_INSTALLED);
+    } else if (installed_files[0]) {
+        wide_append(closing_report, TEXT_PARTLY_INSTALLED);
+        wide_append(closing_report, installed_files);
+        wide_append(closing_report, TEXT_OTHERS_UNCHANGED);
+    } else {
+        wide_append(closing_report, TEXT_NOT_INSTALLED);
+    }
+    if (old_build_in_use) wide_append(closing_report, TEXT_RESTART_HOST);
+    return closing_report;
+}
+
+const WCHAR *uninstall_report() {
+    closing_report[0] = 0;
+    if (files_left[0]) {
+        wide_append(closing_report, TEXT_PARTLY_UNINSTALLED);
+        wide_append(closing_report, files_left);
+    } else {
+        wide_append(closing_report, TEXT_UNINSTALLED);
+        if (files_at_restart[0]) wide_append(closing_report, L"\r\n");
+    }
+    if (files_at_restart[0]) {
+        wide_append(closing_report, TEXT_AT_RESTART);
+        wide_append(closing_report, files_at_restart);
+    }
+    return closing_report;
+}
+
 }  // namespace
 
 void on_install(HWND page) {
@@ -51,17 +95,20 @@ DWORD WINAPI install_worker(LPVOID parameter) {
     if ((selected_targets & TARGET_CLAP64) && !install_failed) clap_target(page, 0, 0);
     if ((selected_targets & TARGET_CLAP32) && !install_failed) clap_target(page, 0, 1);
     if (selected_targets & TARGET_FL) fl_studio_target(page, 0);
-    Sleep(PAUSE_MS);
+    // The pause lets a quick install be seen to happen; after a failure the
+    // user has already waited on its report.
+    if (!install_failed) Sleep(PAUSE_MS);
     // Posted: the page belongs to the dialog thread, which may be busy.
     PostMessageW(GetDlgItem(page, ID_PROGRESS), PBM_SETMARQUEE, FALSE, 0);
-    if (!install_failed) MessageBoxW(page, TEXT_INSTALLED, CAPTION, MB_OK);
-    ExitProcess(EXIT_DONE);
+    MessageBoxW(page, install_report(), CAPTION, MB_OK);
+    ExitProcess(install_failed ? EXIT_INSTALL_FAILED : EXIT_DONE);
 }
 
+// The page's result is the process's exit code.
 void on_uninstall(HWND page) {
     fl_studio_target(page, 1);
     clap_target(page, 1, 0);
     remove_standalone();
-    MessageBoxW(page, TEXT_UNINSTALLED, CAPTION, MB_OK);
-    EndDialog(page, 0);
+    MessageBoxW(page, uninstall_report(), CAPTION, MB_OK);
+    EndDialog(page, files_left[0] ? EXIT_UNINSTALL_INCOMPLETE : EXIT_DONE);
 }

@@ -117,7 +117,7 @@ INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPA
     return shared_dialog_proc(page, message, wparam, lparam);
 }
 
-void run_selection_page() {
+UINT run_selection_page() {
     begin_page();
     const control_rect heading = {13, 296, 28, 41};
     add_control(0, TEXT_STYLE, heading, ID_HEADING, L"STATIC", L"Select the versions you want to install:");
@@ -126,7 +126,9 @@ void run_selection_page() {
     add_clap_option(1, L"CLAP (32-bit)", on_toggle_clap32, L"COMMONPROGRAMFILES(X86)", label_clap32, path);
     add_fl_option(path);
     add_buttons();
-    // Whatever ends the page, the process ends after it.
-    DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,
-                            selection_page_proc, 0);
+    // The page ends with the run's exit code; a page that could not be shown
+    // has done nothing.
+    INT_PTR result = DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,
+                                             selection_page_proc, 0);
+    return result > 0 ? UINT(result) : EXIT_DONE;
 }

@@ -10,8 +10,9 @@
 extern DWORD available_targets;
 extern DWORD selected_targets;
 
-// Detects the hosts, builds the page and runs it until it ends.
-void run_selection_page();
+// Detects the hosts, builds the page and runs it until it ends; gives the
+// exit code of the run it ended in.
+UINT run_selection_page();
 
 INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
 void on_toggle_clap64(HWND page);

@@ -1,52 +1,68 @@
 #include "payload/extract.h"
 
+#include "common/file_replace.h"
+#include "common/run_account.h"
 #include "common/shared.h"
 #include "payload/archive.h"
 
-static void report_error(HWND owner, const WCHAR *text) { MessageBoxW(owner, text, nullptr, MB_OK); }
+namespace {
 
-// Cuts the path at each backslash in turn to create every folder above the
-// file, outermost first, and puts the backslash back.
-static void create_folders(WCHAR *path) {
+const WCHAR TEXT_CANNOT_INSTALL[] = L"Quenthalvox could not install this file:\r\n";
+const WCHAR TEXT_IN_USE[] = L"The file is in use. Close every program that uses it, such as your DAW, and try again.";
+const WCHAR TEXT_DISK_FULL[] = L"There is not enough free disk space on that drive.";
+
+// The longest path is 303 units; the texts around it are far shorter.
+WCHAR report[560];
+
+// Cut the path at each backslash in turn to create every folder above the
+// file, outermost first, and put the backslash back.
+void create_folders(WCHAR *path) {
     for (WCHAR *unit = path; *unit; ++unit) {
         if (*unit != L'\\') continue;
         *unit = 0;
         // Folders that exist and a bare drive fail harmlessly; a folder that
-        // really is missing shows up when the file is opened.
+        // really is missing shows up when the file is written.
         CreateDirectoryW(path, nullptr);
         *unit = L'\\';
     }
 }
 
-static void write_file(HWND owner, const WCHAR *path, loaded_entry entry) {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        report_error(owner, TEXT_FOLDER_INACCESSIBLE);
-        install_failed = 1;
-        return;
-    }
-    DWORD written = 0;
-    bool complete = WriteFile(file, entry.bytes, entry.size, &written, nullptr) && written == entry.size;
-    if (complete) {
-        CloseHandle(file);
-        return;
-    }
-    report_error(owner, TEXT_FOLDER_INACCESSIBLE);
-    install_failed = 1;
-    CloseHandle(file);
-    // A truncated plug-in where a host looks for plug-ins would be loaded and
-    // crash the host; no file is better. Nothing more can be done if this fails.
-    DeleteFileW(path);
+const WCHAR *cause_of(DWORD error) {
+    if (is_in_use_error(error)) return TEXT_IN_USE;
+    if (is_disk_full_error(error)) return TEXT_DISK_FULL;
+    return TEXT_FOLDER_INACCESSIBLE;
 }
+
+// The user can free the file or the disk and try the same file again.
+bool ask_to_retry(HWND owner, const WCHAR *path, DWORD error) {
+    report[0] = 0;
+    wide_append(report, TEXT_CANNOT_INSTALL);
+    wide_append(report, path);
+    wide_append(report, L"\r\n\r\n");
+    wide_append(report, cause_of(error));
+    return MessageBoxW(owner, report, nullptr, MB_RETRYCANCEL) == IDRETRY;
+}
+
+}  // namespace
 
 void extract_file(HWND owner, WCHAR *path, const char *entry_name) {
     loaded_entry entry = load_entry(owner, entry_name);
     if (!entry.bytes) {
         install_failed = 1;
-        report_error(owner, TEXT_NO_MEMORY);
+        MessageBoxW(owner, TEXT_NO_MEMORY, nullptr, MB_OK);
         return;
     }
-    create_folders(path);
-    write_file(owner, path, entry);
+    for (;;) {
+        create_folders(path);
+        DWORD error = replace_file(path, entry.bytes, entry.size);
+        if (!error) {
+            account_line(installed_files, path);
+            break;
+        }
+        if (!ask_to_retry(owner, path, error)) {
+            install_failed = 1;
+            break;
+        }
+    }
     HeapFree(GetProcessHeap(), 0, entry.bytes);
 }

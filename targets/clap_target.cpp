@@ -2,6 +2,7 @@
 
 #include "common/shared.h"
 #include "payload/extract.h"
+#include "targets/removal.h"
 
 namespace {
 
@@ -30,9 +31,8 @@ void clap_target(HWND owner, int remove, int build) {
     wide_append(path_64, L"\\CLAP\\Quenthalvox.clap");
     wide_append(path_32, L"\\CLAP\\Quenthalvox (32-bit).clap");
     if (remove) {
-        // Missing files are fine: removal cleans up whatever an install left.
-        DeleteFileW(path_64);
-        DeleteFileW(path_32);
+        remove_product_file(path_64);
+        remove_product_file(path_32);
         return;
     }
     if (install_failed) return;

@@ -2,6 +2,7 @@
 
 #include "common/shared.h"
 #include "payload/extract.h"
+#include "targets/removal.h"
 
 namespace {
 
@@ -44,13 +45,12 @@ void use_suffix(DWORD cut, const WCHAR *suffix) {
     wide_append(path, suffix);
 }
 
-// Results are not examined: missing files and a folder still holding other
-// files are simply left.
 void remove_dlls(DWORD cut) {
     use_suffix(cut, DLL_64);
-    DeleteFileW(path);
+    remove_product_file(path);
     use_suffix(cut, DLL_32);
-    DeleteFileW(path);
+    remove_product_file(path);
+    // Only an empty folder goes: one still holding other files is left.
     use_suffix(cut, PLUGIN_FOLDER);
     RemoveDirectoryW(path);
 }

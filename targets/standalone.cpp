@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "common/shared.h"
+#include "targets/removal.h"
 
 namespace {
 
@@ -40,9 +41,9 @@ void remove_standalone() {
     // makes the call fail harmlessly.
     start_path(app_data_path, app_data, L"\\Brindlewoodsonics");
     CreateDirectoryW(app_data_path, nullptr);
-    // Either file may be missing; the other is deleted all the same.
+    // Either file may be missing; the other is removed all the same.
     start_path(app_data_path, app_data, L"\\Brindlewoodsonics\\Quenthalvox Standalone.exe");
-    DeleteFileW(app_data_path);
+    remove_product_file(app_data_path);
     start_path(shortcut_path, start_menu, L"\\Programs\\Quenthalvox Standalone.lnk");
-    DeleteFileW(shortcut_path);
+    remove_product_file(shortcut_path);
 }

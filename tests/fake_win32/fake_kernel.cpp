@@ -10,6 +10,7 @@ Heap heap;
 FileSystem files;
 std::vector<MessageBoxRecord> message_boxes;
 std::function<void(const MessageBoxRecord &)> on_message_box;
+std::vector<int> message_box_answers;
 
 namespace {
 
@@ -43,6 +44,20 @@ bool is_drive(const std::string &key) { return key.size() == 2 && key[1] == ':';
 bool parent_exists(const std::string &key) {
     std::string parent = parent_of(key);
     return parent.empty() ? !is_drive(key) : folder_exists(parent);
+}
+
+bool open_by_product(const std::string &key) {
+    for (auto &open : files.handles)
+        if (open.second == key) return true;
+    return false;
+}
+
+// Why another program's hold, or the read-only mark, stops the file from
+// being written, replaced or deleted; 0 when nothing does.
+DWORD held_error(const FileNode &node) {
+    if (node.hold == Hold::locked) return ERROR_SHARING_VIOLATION;
+    if (node.hold == Hold::loaded || node.read_only) return ERROR_ACCESS_DENIED;
+    return 0;
 }
 
 bool has_children(const std::string &key) {
@@ -118,6 +133,19 @@ std::optional<std::string> FileSystem::read(std::u16string_view path) const {
     return nodes.at(normalise_path(path)).bytes;
 }
 
+FileNode *FileSystem::node(std::u16string_view path) {
+    auto found = nodes.find(normalise_path(path));
+    return found == nodes.end() ? nullptr : &found->second;
+}
+
+std::vector<std::string> FileSystem::files_in(std::u16string_view folder) const {
+    std::vector<std::string> found;
+    std::string key = normalise_path(folder);
+    for (auto &node : nodes)
+        if (!node.second.is_folder && parent_of(node.first) == key) found.push_back(node.first);
+    return found;
+}
+
 void reset_kernel() {
     calls.clear();
     for (auto &block : heap.live) std::free(block.first);
@@ -125,6 +153,7 @@ void reset_kernel() {
     files = FileSystem{};
     message_boxes.clear();
     on_message_box = nullptr;
+    message_box_answers.clear();
     last_error = 0;
 }
 
@@ -189,8 +218,11 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
         return INVALID_HANDLE_VALUE;
     }
     auto node = files.nodes.find(key);
-    bool busy = false;
-    for (auto &open : files.handles) busy |= open.second == key;
+    if (node != files.nodes.end() && !node->second.is_folder && held_error(node->second)) {
+        set_error(node->second.hold == Hold::loaded ? ERROR_USER_MAPPED_FILE : held_error(node->second));
+        return INVALID_HANDLE_VALUE;
+    }
+    bool busy = open_by_product(key);
     if (key.empty() || !parent_exists(key) || busy ||
         (node != files.nodes.end() && node->second.is_folder)) {
         set_error(busy || node != files.nodes.end() ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
@@ -209,12 +241,17 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
     if (written) *written = 0;
     auto open = files.handles.find(file);
     if (open == files.handles.end()) return set_error(ERROR_ACCESS_DENIED);
-    if (files.write_fails) return set_error(ERROR_WRITE_FAULT);
+    if (files.write_error) return set_error(files.write_error);
     DWORD count = bytes;
     if (files.short_write_limit && *files.short_write_limit < count) count = DWORD(*files.short_write_limit);
     files.nodes[open->second].bytes.append(static_cast<const char *>(buffer), count);
     if (written) *written = count;
     return TRUE;
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE file) {
+    log_call("FlushFileBuffers");
+    return files.handles.count(file) ? TRUE : set_error(ERROR_INVALID_HANDLE);
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
@@ -232,10 +269,52 @@ BOOL WINAPI DeleteFileW(LPCWSTR path) {
     auto node = files.nodes.find(key);
     if (node == files.nodes.end()) return set_error(ERROR_FILE_NOT_FOUND);
     if (node->second.is_folder) return set_error(ERROR_ACCESS_DENIED);
-    for (auto &open : files.handles)
-        if (open.second == key) return set_error(ERROR_ACCESS_DENIED);
+    if (open_by_product(key)) return set_error(ERROR_SHARING_VIOLATION);
+    if (DWORD error = held_error(node->second)) return set_error(error);
     files.nodes.erase(node);
     return TRUE;
+}
+
+// Renames within the simulated disk; a null destination with
+// MOVEFILE_DELAY_UNTIL_REBOOT only records the removal.
+BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    log_call("MoveFileExW", std::u16string(view(from)) + u" > " + (to ? std::u16string(view(to)) : u"(restart)"));
+    std::string key = normalise_path(view(from));
+    auto source = files.nodes.find(key);
+    if (source == files.nodes.end()) return set_error(ERROR_FILE_NOT_FOUND);
+    if (!to) {
+        if (!(flags & MOVEFILE_DELAY_UNTIL_REBOOT)) return set_error(ERROR_INVALID_PARAMETER);
+        if (files.restart_removal_fails) return set_error(ERROR_ACCESS_DENIED);
+        files.removed_at_restart.push_back(key);
+        return TRUE;
+    }
+    std::string target_key = normalise_path(view(to));
+    if (!parent_exists(target_key)) return set_error(ERROR_PATH_NOT_FOUND);
+    if (files.move_error)
+        if (DWORD error = files.move_error(view(from), view(to))) return set_error(error);
+    if (open_by_product(key) || source->second.hold == Hold::locked) return set_error(ERROR_SHARING_VIOLATION);
+    auto target = files.nodes.find(target_key);
+    if (target != files.nodes.end() && target_key != key) {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING)) return set_error(ERROR_ALREADY_EXISTS);
+        if (target->second.is_folder) return set_error(ERROR_ACCESS_DENIED);
+        if (open_by_product(target_key)) return set_error(ERROR_SHARING_VIOLATION);
+        if (DWORD error = held_error(target->second)) return set_error(error);
+    }
+    FileNode moved = source->second;
+    files.nodes.erase(source);
+    files.nodes[target_key] = moved;
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
+    log_call("GetFileAttributesW", view(path));
+    auto node = files.nodes.find(normalise_path(view(path)));
+    if (node == files.nodes.end()) {
+        set_error(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (node->second.is_folder) return FILE_ATTRIBUTE_DIRECTORY;
+    return node->second.read_only ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
 }
 
 BOOL WINAPI RemoveDirectoryW(LPCWSTR path) {
@@ -259,5 +338,8 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
                             caption ? std::optional<std::u16string>(view(caption)) : std::nullopt, type};
     message_boxes.push_back(record);
     if (on_message_box) on_message_box(record);
-    return IDOK;
+    if (message_box_answers.empty()) return (type & 0xF) == MB_RETRYCANCEL ? IDCANCEL : IDOK;
+    int answer = message_box_answers.front();
+    message_box_answers.erase(message_box_answers.begin());
+    return answer;
 }

@@ -47,9 +47,16 @@ struct Heap {
 };
 extern Heap heap;
 
+// How another program holds a file: loaded as a host loads a plug-in (mapped:
+// it can be renamed but neither overwritten nor deleted), or open without
+// sharing (nothing can be done to it).
+enum class Hold { none, loaded, locked };
+
 struct FileNode {
     bool is_folder = false;
     std::string bytes;
+    bool read_only = false;
+    Hold hold = Hold::none;
 };
 
 // Paths compare without regard to ASCII case, as on Windows; "C:" always
@@ -65,7 +72,7 @@ struct OpenRecord {
 struct FileSystem {
     std::map<std::string, FileNode> nodes;  // key: normalised path
     std::function<bool(std::u16string_view path)> open_fails;  // CreateFileW gives INVALID_HANDLE_VALUE
-    bool write_fails = false;                   // WriteFile returns FALSE having written nothing
+    DWORD write_error = 0;                      // nonzero: WriteFile fails with it having written nothing
     std::optional<size_t> short_write_limit;    // WriteFile writes at most this many bytes, returns TRUE
     std::map<HANDLE, std::string> handles;      // open handle -> normalised path
     unsigned writes = 0;                        // WriteFile calls
@@ -73,12 +80,18 @@ struct FileSystem {
     std::vector<OpenRecord> opens;              // every CreateFileW, in order
     unsigned overlapped_writes = 0;             // WriteFile calls given an OVERLAPPED
     unsigned secured_folders = 0;               // CreateDirectoryW calls given security attributes
+    // Nonzero: MoveFileExW from one path to the other fails with this error.
+    std::function<DWORD(std::u16string_view from, std::u16string_view to)> move_error;
+    bool restart_removal_fails = false;         // MoveFileExW cannot arrange a removal at restart
+    std::vector<std::string> removed_at_restart;  // normalised paths, in the order arranged
 
     void add_folder(std::u16string_view path);  // with every missing folder above it
     void add_file(std::u16string_view path, std::string_view bytes);  // folders above created too
     bool is_folder(std::u16string_view path) const;
     bool is_file(std::u16string_view path) const;
     std::optional<std::string> read(std::u16string_view path) const;
+    FileNode *node(std::u16string_view path);  // a file or folder, or null
+    std::vector<std::string> files_in(std::u16string_view folder) const;  // normalised paths, sorted
     size_t open_handles() const { return handles.size(); }
 };
 extern FileSystem files;
@@ -91,8 +104,11 @@ struct MessageBoxRecord {
     UINT type;
 };
 extern std::vector<MessageBoxRecord> message_boxes;
-// Runs while a message box is "on screen", before MessageBoxW returns IDOK.
+// Runs while a message box is "on screen", before MessageBoxW returns.
 extern std::function<void(const MessageBoxRecord &)> on_message_box;
+// The buttons the user presses, one per message box in order; once used up,
+// IDOK, or IDCANCEL where the box offers Retry and Cancel.
+extern std::vector<int> message_box_answers;
 
 // Frees every block still live, so blocks of a process that ended are not
 // reported as leaks.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 
 #include "archive_builder.h"
@@ -15,6 +17,7 @@ namespace {
 HWND const OWNER = reinterpret_cast<HWND>(0x7B0);
 const char16_t INACCESSIBLE[] = u"The installation folder was inaccessible. Quenthalvox could not be installed.";
 const char16_t NO_MEMORY[] = u"Insufficient memory was available. Quenthalvox could not be installed.";
+const char16_t DISK_FULL[] = u"There is not enough free disk space on that drive.";
 const char16_t CORRUPTED[] = u"The installer has been corrupted. Please download Quenthalvox again.";
 
 const std::string POOL = "The bytes of a small plug-in build, stored once and sliced twice.";
@@ -92,7 +95,8 @@ TEST_F(Extract, OpensForExclusiveWritingWithCreateAlwaysAndReleasesEverything) {
     ASSERT_FALSE(extract(u"C:\\Q.clap"));
     ASSERT_EQ(fake::files.opens.size(), 1u);
     const fake::OpenRecord &open = fake::files.opens[0];
-    EXPECT_EQ(open.path, u"C:\\Q.clap");
+    EXPECT_EQ(open.path, u"C:\\Q.clap.new");  // renamed into place once complete
+    EXPECT_EQ(fake::files.files_in(u"C:\\"), std::vector<std::string>{"C:\\Q.CLAP"});
     EXPECT_EQ(open.access, DWORD(GENERIC_WRITE));
     EXPECT_EQ(open.share, 0u);
     EXPECT_EQ(open.disposition, DWORD(CREATE_ALWAYS));
@@ -126,50 +130,52 @@ TEST_F(Extract, DoesNotReadTheFailureFlag) {
     EXPECT_EQ(install_failed, 1);
 }
 
-TEST_F(Extract, AFileThatCannotBeOpenedIsReportedWithoutWriteOrClose) {
-    fake::files.open_fails = [](std::u16string_view) { return true; };
-    ASSERT_FALSE(extract(u"C:\\New\\Q.clap"));
-    expect_one_error_report(OWNER, INACCESSIBLE);
-    EXPECT_EQ(flag_at_report, std::vector<BYTE>{0});  // reported, then recorded
-    EXPECT_EQ(install_failed, 1);
-    EXPECT_EQ(fake::files.writes, 0u);
-    EXPECT_TRUE(fake::calls_named("CloseHandle").empty());
-    EXPECT_TRUE(fake::files.is_folder(u"C:\\New"));  // folders created stay
-    EXPECT_EQ(fake::heap.live_blocks(), 0u);
-}
-
-TEST_F(Extract, AnIncompleteWriteIsReportedAndLeavesNoFile) {
+// Whatever stops the new file, the old one stays as it was, nothing new is
+// left beside it, and the user may try again.
+TEST_F(Extract, AFileThatCannotBeWrittenLeavesTheOldOneAndOffersToTryAgain) {
     struct Case {
         const char *what;
-        bool fails;
-        std::optional<size_t> limit;
+        std::function<void()> arrange;
+        const char16_t *cause;
+        std::vector<std::string> order;  // of the calls below
     } cases[] = {
-        {"write fails", true, std::nullopt},
-        {"one byte short", false, plugin_bytes().size() - 1},
-        {"nothing written", false, 0},
+        {"cannot be created", [] { fake::files.open_fails = [](std::u16string_view) { return true; }; },
+         INACCESSIBLE, {"DeleteFileW", "MessageBoxW"}},
+        {"write fails", [] { fake::files.write_error = ERROR_WRITE_FAULT; }, INACCESSIBLE,
+         {"WriteFile", "CloseHandle", "DeleteFileW", "MessageBoxW"}},
+        {"disk full", [] { fake::files.write_error = ERROR_DISK_FULL; }, DISK_FULL,
+         {"WriteFile", "CloseHandle", "DeleteFileW", "MessageBoxW"}},
+        {"one byte short", [] { fake::files.short_write_limit = plugin_bytes().size() - 1; }, INACCESSIBLE,
+         {"WriteFile", "CloseHandle", "DeleteFileW", "MessageBoxW"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         fake::reset();
         SetUp();
         fake::files.add_file(u"C:\\Fx\\Q.dll", "a working older build");
-        fake::files.write_fails = c.fails;
-        fake::files.short_write_limit = c.limit;
+        c.arrange();
         ASSERT_FALSE(extract(u"C:\\Fx\\Q.dll"));
-        expect_one_error_report(OWNER, INACCESSIBLE);
-        EXPECT_EQ(flag_at_report, std::vector<BYTE>{0});
+        ASSERT_EQ(fake::message_boxes.size(), 1u);
+        EXPECT_EQ(fake::message_boxes[0].text,
+                  std::u16string(u"Quenthalvox could not install this file:\r\nC:\\Fx\\Q.dll\r\n\r\n") + c.cause);
+        EXPECT_EQ(fake::message_boxes[0].type, UINT(MB_RETRYCANCEL));
+        EXPECT_FALSE(fake::message_boxes[0].caption);
+        EXPECT_EQ(flag_at_report, std::vector<BYTE>{0});  // reported, then recorded on Cancel
         EXPECT_EQ(install_failed, 1);
-        EXPECT_EQ(fake::files.writes, 1u);
+        EXPECT_EQ(fake::files.read(u"C:\\Fx\\Q.dll"), "a working older build");
+        EXPECT_EQ(fake::files.files_in(u"C:\\Fx"), std::vector<std::string>{"C:\\FX\\Q.DLL"});
         EXPECT_EQ(fake::files.open_handles(), 0u);
         EXPECT_EQ(fake::files.bad_closes, 0u);
-        EXPECT_FALSE(fake::files.is_file(u"C:\\Fx\\Q.dll"));
         EXPECT_EQ(fake::heap.live_blocks(), 0u);
         std::vector<std::string> order;
-        for (const std::string &call : fake::calls)
-            if (call.rfind("WriteFile", 0) == 0 || call.rfind("MessageBoxW", 0) == 0 ||
-                call.rfind("CloseHandle", 0) == 0 || call.rfind("DeleteFileW", 0) == 0)
-                order.push_back(call.substr(0, call.find(' ')));
-        EXPECT_EQ(order, (std::vector<std::string>{"WriteFile", "MessageBoxW", "CloseHandle", "DeleteFileW"}));
+        auto opened = std::find_if(fake::calls.begin(), fake::calls.end(),
+                                   [](const std::string &call) { return call.rfind("CreateFileW", 0) == 0; });
+        for (auto call = opened; call != fake::calls.end(); ++call) {
+            std::string name = call->substr(0, call->find(' '));
+            if (name == "WriteFile" || name == "CloseHandle" || name == "DeleteFileW" || name == "MessageBoxW")
+                order.push_back(name);
+        }
+        EXPECT_EQ(order, c.order);
     }
 }
 

@@ -80,8 +80,8 @@ TEST_P(FlStudioCut, InstallWritesBothDllsUnderTheFolderPart) {
     const CutCase &c = GetParam();
     fake::registry.set_string(KEY, u"FL Studio", c.value);
     fl_studio_target(PAGE, 0);
-    EXPECT_EQ(fake::calls_named("CreateFileW"),
-              (std::vector<std::string>{call("CreateFileW", c.folder + DLL_64), call("CreateFileW", c.folder + DLL_32)}));
+    EXPECT_EQ(files_put_in_place(),
+              (std::vector<std::string>{fake::narrow(c.folder + DLL_64), fake::narrow(c.folder + DLL_32)}));
     EXPECT_EQ(fake::files.read(c.folder + DLL_64), bytes_of("bin/target_fl64"));
     EXPECT_EQ(fake::files.read(c.folder + DLL_32), bytes_of("bin/target_fl32"));
     EXPECT_TRUE(fake::message_boxes.empty());
@@ -213,10 +213,10 @@ TEST_F(FlStudioTarget, AnEarlierFailureLeavesRegistryAndFilesAlone) {
 }
 
 TEST_F(FlStudioTarget, AFailed64BitDllLeavesThe32BitDllUnwritten) {
-    fake::files.open_fails = [](std::u16string_view path) { return path == FL_FOLDER + DLL_64; };
+    fake::files.open_fails = [](std::u16string_view path) { return path == FL_FOLDER + DLL_64 + u".new"; };
     fl_studio_target(PAGE, 0);
-    expect_one_report(u"The installation folder was inaccessible. Quenthalvox could not be installed.");
-    EXPECT_EQ(fake::calls_named("CreateFileW"), std::vector<std::string>{call("CreateFileW", FL_FOLDER + DLL_64)});
+    expect_cannot_install(FL_FOLDER + DLL_64, u"The installation folder was inaccessible. Quenthalvox could not be installed.");
+    EXPECT_TRUE(files_put_in_place().empty());
     EXPECT_FALSE(fake::files.is_file(FL_FOLDER + DLL_32));
     EXPECT_EQ(install_failed, 1);
 }

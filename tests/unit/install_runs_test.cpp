@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "installer_run.h"
 #include "error_report.h"
 #include "target_test_support.h"
@@ -16,69 +18,133 @@ const std::u16string INSTALLED = u"The installation finished successfully.\r\nPl
 const std::u16string FL_NOT_FOUND =
     u"No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
 
-std::vector<std::u16string> opened_paths() {
-    std::vector<std::u16string> paths;
-    for (const fake::OpenRecord &open : fake::files.opens) paths.push_back(open.path);
-    return paths;
+const std::u16string FL_FOLDER = u"C:\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox";
+const std::u16string PARTLY = u"Quenthalvox was not installed completely. These files were installed:\r\n";
+const std::u16string UNCHANGED = u"\r\nEvery other plug-in file was left as it was.";
+const std::u16string NOTHING_INSTALLED = u"Quenthalvox was not installed. Every plug-in file was left as it was.";
+const std::u16string RESTART_HOST = u"\r\nRestart your DAW to use the new version.";
+const std::u16string IN_USE = u"The file is in use. Close every program that uses it, such as your DAW, and try again.";
+const std::u16string DISK_FULL = u"There is not enough free disk space on that drive.";
+const std::u16string INACCESSIBLE = fake::u16(TEXT_FOLDER_INACCESSIBLE);
+
+const std::vector<std::u16string> PLUGIN_FILES = {CLAP64, CLAP32, FL64, FL32};
+const std::vector<std::string> ENTRIES = {"bin/target_cl64", "bin/target_cl32", "bin/target_fl64", "bin/target_fl32"};
+
+std::u16string cannot_install(const std::u16string &path, const std::u16string &cause) {
+    return u"Quenthalvox could not install this file:\r\n" + path + u"\r\n\r\n" + cause;
 }
 
-// Writes to path come up short; every other write is whole.
-void short_write_to(std::u16string path) {
-    fake::files.open_fails = [path](std::u16string_view opened) {
-        fake::files.short_write_limit = opened == path ? std::optional<size_t>(3) : std::nullopt;
+std::u16string lines(std::vector<std::u16string> paths) {
+    std::u16string text;
+    for (const std::u16string &path : paths) text += path + u"\r\n";
+    return text;
+}
+
+// Writes to path fail with error; every other write succeeds.
+void write_error_at(std::u16string path, DWORD error) {
+    fake::files.open_fails = [path, error](std::u16string_view opened) {
+        fake::files.write_error = opened == path + u".new" ? error : 0;
         return false;
     };
 }
 
+void hold(const std::u16string &path, fake::Hold how) { fake::files.node(path)->hold = how; }
+
+std::vector<std::string> names_in_folders() {
+    std::vector<std::string> names;
+    for (const char16_t *folder : {u"C:\\Common64\\CLAP", u"C:\\Common32\\CLAP", FL_FOLDER.c_str()})
+        for (const std::string &name : fake::files.files_in(folder)) names.push_back(name.substr(name.rfind('\\') + 1));
+    return names;
+}
+
 }  // namespace
 
-// One install run per case, on a machine with every host: what reached the
-// disk, what the user was told, and that the run always ends the same way.
-TEST(InstallRun, InstallsTheTickedTargetsInOrderAndStopsAtTheFirstFailure) {
+// One install run per case, over an older install of all four files on a
+// machine with every host: which files are new and which kept their old
+// bytes, what stayed beside them, what the user was told, and the exit code.
+TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
+    const std::vector<std::string> FOUR = {"QUENTHALVOX.CLAP", "QUENTHALVOX (32-BIT).CLAP", "QUENTHALVOX.DLL",
+                                           "QUENTHALVOX_X64.DLL"};
     struct Case {
         const char *name;
         std::function<void()> arrange;
-        std::vector<DWORD> untick;
-        std::function<void()> before_install;
-        std::vector<std::u16string> attempted, written, reports;
+        std::vector<int> answers;
+        std::vector<std::u16string> renewed, reports;
+        UINT exit;
+        std::vector<std::string> beside = {};  // besides the four, in the plug-in folders
     } cases[] = {
-        {"all three", [] {}, {}, [] {}, {CLAP64, CLAP32, FL64, FL32}, {CLAP64, CLAP32, FL64, FL32}, {INSTALLED}},
-        {"short write in the middle", [] { short_write_to(FL64); }, {}, [] {}, {CLAP64, CLAP32, FL64},
-         {CLAP64, CLAP32}, {fake::u16(TEXT_FOLDER_INACCESSIBLE)}},
+        {"all three", [] {}, {}, PLUGIN_FILES, {INSTALLED}, EXIT_DONE},
+        {"FL 64-bit loaded by a host", [] { hold(FL64, fake::Hold::loaded); }, {}, PLUGIN_FILES,
+         {INSTALLED + RESTART_HOST}, EXIT_DONE, {"QUENTHALVOX_X64.DLL.OLD1"}},
+        {"FL 64-bit held open, Cancel", [] { hold(FL64, fake::Hold::locked); }, {IDCANCEL}, {CLAP64, CLAP32},
+         {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32}) + UNCHANGED}, EXIT_INSTALL_FAILED},
+        {"FL 64-bit held open, Retry once the holder lets go",
+         [] {
+             hold(FL64, fake::Hold::locked);
+             fake::on_message_box = [](const fake::MessageBoxRecord &) { hold(FL64, fake::Hold::none); };
+         },
+         {IDRETRY}, PLUGIN_FILES, {cannot_install(FL64, IN_USE), INSTALLED}, EXIT_DONE},
+        {"FL 64-bit read-only", [] { fake::files.node(FL64)->read_only = true; }, {IDCANCEL}, {CLAP64, CLAP32},
+         {cannot_install(FL64, INACCESSIBLE), PARTLY + lines({CLAP64, CLAP32}) + UNCHANGED}, EXIT_INSTALL_FAILED},
+        {"disk full writing FL 64-bit", [] { write_error_at(FL64, ERROR_DISK_FULL); }, {IDCANCEL}, {CLAP64, CLAP32},
+         {cannot_install(FL64, DISK_FULL), PARTLY + lines({CLAP64, CLAP32}) + UNCHANGED}, EXIT_INSTALL_FAILED},
+        {"access denied creating CLAP 64-bit's new file",
+         [] { fake::files.open_fails = [](std::u16string_view path) { return path == CLAP64 + u".new"; }; },
+         {IDCANCEL}, {}, {cannot_install(CLAP64, INACCESSIBLE), NOTHING_INSTALLED}, EXIT_INSTALL_FAILED},
+        // Refused in place and again once the old file is aside: the old file goes back.
+        {"the replace step failing",
+         [] {
+             fake::files.move_error = [](std::u16string_view from, std::u16string_view to) {
+                 return from == CLAP32 + u".new" && to == CLAP32 ? DWORD(ERROR_ACCESS_DENIED) : DWORD(0);
+             };
+         },
+         {IDCANCEL}, {CLAP64}, {cannot_install(CLAP32, INACCESSIBLE), PARTLY + lines({CLAP64}) + UNCHANGED},
+         EXIT_INSTALL_FAILED},
         // The licence text took the first block.
-        {"no memory for the second file", [] { fake::heap.fail_allocation = 3; }, {}, [] {}, {CLAP64}, {CLAP64},
-         {fake::u16(TEXT_NO_MEMORY)}},
-        {"FL Studio gone since the page was built", [] {}, {1000, 1001},
-         [] { fake::registry.keys.clear(); }, {}, {}, {FL_NOT_FOUND, INSTALLED}},
-        {"CLAP 64-bit only, the 32-bit folder unknown", [] {}, {1001, 1002},
-         [] { fake::remove_variable(u"COMMONPROGRAMFILES(X86)"); }, {}, {},
-         {fake::u16(TEXT_FOLDER_INACCESSIBLE), INSTALLED}},
+        {"no memory for the second file", [] { fake::heap.fail_allocation = 3; }, {}, {CLAP64},
+         {fake::u16(TEXT_NO_MEMORY), PARTLY + lines({CLAP64}) + UNCHANGED}, EXIT_INSTALL_FAILED},
+        {"FL Studio gone since the page was built", [] { fake::registry.keys.clear(); }, {}, {CLAP64, CLAP32},
+         {FL_NOT_FOUND, INSTALLED}, EXIT_DONE},
+        {"the 32-bit CLAP folder unknown", [] { fake::remove_variable(u"COMMONPROGRAMFILES(X86)"); }, {}, {FL64, FL32},
+         {INACCESSIBLE, INACCESSIBLE, INSTALLED}, EXIT_DONE},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         fresh_process();
         add_hosts();
         target_test::install_payload();
-        c.arrange();
+        for (const std::u16string &path : PLUGIN_FILES) fake::files.add_file(path, "older build");
+        fake::message_box_answers = c.answers;
         bool marquee_ran = false;
         EXPECT_EQ(run([&](HWND page) {
-                      for (DWORD id : c.untick) fake::click(page, id);
-                      c.before_install();
+                      c.arrange();
                       fake::click(page, IDOK);
                       marquee_ran = fake::dialog_of(page).control(ID_PROGRESS)->marquee;
                   }),
-                  EXIT_DONE);
-        EXPECT_EQ(opened_paths(), c.attempted);
-        for (const std::u16string &path : {CLAP64, CLAP32, FL64, FL32})
-            EXPECT_EQ(fake::files.is_file(path), std::count(c.written.begin(), c.written.end(), path) == 1);
+                  c.exit);
+        for (size_t i = 0; i < PLUGIN_FILES.size(); ++i) {
+            bool renewed = std::count(c.renewed.begin(), c.renewed.end(), PLUGIN_FILES[i]) == 1;
+            EXPECT_EQ(fake::files.read(PLUGIN_FILES[i]), renewed ? target_test::bytes_of(ENTRIES[i]) : "older build")
+                << fake::narrow(PLUGIN_FILES[i]);
+        }
+        std::vector<std::string> names = FOUR;
+        names.insert(names.end(), c.beside.begin(), c.beside.end());
+        std::sort(names.begin(), names.end());
+        std::vector<std::string> found = names_in_folders();
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, names);
+        EXPECT_EQ(fake::files.removed_at_restart.size(), c.beside.size());
         EXPECT_EQ(report_texts(), c.reports);
         for (const fake::MessageBoxRecord &box : fake::message_boxes) {
+            bool closing = &box == &fake::message_boxes.back();
             EXPECT_EQ(box.owner, selection_page().window);
-            EXPECT_EQ(box.caption, box.text == INSTALLED ? std::optional<std::u16string>(u"Quenthalvox") : std::nullopt);
+            EXPECT_EQ(box.caption, closing ? std::optional<std::u16string>(u"Quenthalvox") : std::nullopt);
+            EXPECT_EQ(box.type, UINT(box.text.rfind(u"Quenthalvox could not", 0) == 0 ? MB_RETRYCANCEL : MB_OK));
         }
+        EXPECT_EQ(install_failed, c.exit == EXIT_INSTALL_FAILED);
         EXPECT_TRUE(marquee_ran);
         EXPECT_FALSE(selection_page().control(ID_PROGRESS)->marquee);
-        EXPECT_EQ(fake::user.slept_ms, 2000u);
+        EXPECT_EQ(fake::user.slept_ms, c.exit == EXIT_DONE ? 2000u : 0u);  // no pause after a failure
         EXPECT_FALSE(selection_page().result);  // the worker ends the process, not the page
     }
 }
@@ -118,29 +184,72 @@ TEST(InstallRun, AWorkerThatCannotStartLeavesThePageAsItWasAndSaysSo) {
                   fake::click(page, IDOK);
               }),
               EXIT_DONE);
-    EXPECT_EQ(opened_paths(), std::vector<std::u16string>{CLAP64});
+    EXPECT_EQ(fake::files.read(CLAP64), target_test::bytes_of("bin/target_cl64"));
+    EXPECT_FALSE(fake::files.is_file(CLAP32));
     EXPECT_EQ(report_texts().back(), INSTALLED);
 }
 
-TEST(UninstallRun, RemovesEveryTargetWhateverIsTickedThenReportsAndEndsThePage) {
-    add_hosts();
-    fake::set_known_folder(FOLDERID_RoamingAppData, u"C:\\Roaming");
-    fake::files.add_folder(u"C:\\Roaming");
-    fake::set_known_folder(FOLDERID_StartMenu, u"C:\\Start");
-    for (const std::u16string &path : {CLAP64, CLAP32, FL64, FL32}) fake::files.add_file(path, "old");
-    EXPECT_EQ(run([](HWND page) {
-                  for (DWORD id : {1000, 1001, 1002}) fake::click(page, id);
-                  fake::click(page, ID_UNINSTALL);
-              }),
-              EXIT_DONE);
-    for (const std::u16string &path : {CLAP64, CLAP32, FL64, FL32}) EXPECT_FALSE(fake::files.is_file(path));
-    EXPECT_FALSE(fake::files.is_folder(u"C:\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox"));
-    EXPECT_TRUE(fake::files.is_folder(u"C:\\Roaming\\Brindlewoodsonics"));
-    ASSERT_EQ(fake::message_boxes.size(), 1u);
-    EXPECT_EQ(fake::message_boxes[0].text, u"Quenthalvox has been uninstalled from your computer.");
-    EXPECT_EQ(fake::message_boxes[0].caption, u"Quenthalvox");
-    EXPECT_EQ(fake::message_boxes[0].owner, selection_page().window);
-    EXPECT_EQ(selection_page().result, 0);
-    EXPECT_EQ(fake::calls.back(), "ExitProcess 0");
-    EXPECT_TRUE(fake::calls_named("CreateThread").empty());
+// Whatever is ticked, every file goes; one a program still holds goes at the
+// next restart where it can be moved aside, and is named as left where not.
+TEST(UninstallRun, RemovesEveryTargetAndTellsWhatCouldNotGo) {
+    const std::u16string UNINSTALLED = u"Quenthalvox has been uninstalled from your computer.";
+    const std::u16string AT_RESTART =
+        u"\r\nThese files are in use and will be removed when you restart your computer:\r\n";
+    const std::u16string LEFT = u"Quenthalvox could not be removed completely. These files are left:\r\n";
+    const std::u16string LEFT_IN_USE = u"It is in use. Close every program that uses it, such as your DAW, and try again.";
+    const std::u16string LEFT_DENIED = u"Access to it was denied; it may be read-only.";
+    const std::u16string ASIDE = FL64 + u".old1";
+    struct Case {
+        const char *name;
+        std::function<void()> arrange;
+        std::vector<std::u16string> kept;
+        std::u16string report;
+        UINT exit;
+        std::vector<std::string> at_restart = {};
+    } cases[] = {
+        {"nothing held", [] {}, {}, UNINSTALLED, EXIT_DONE},
+        {"FL 64-bit loaded by a host", [] { hold(FL64, fake::Hold::loaded); }, {ASIDE},
+         UNINSTALLED + u"\r\n" + AT_RESTART + lines({FL64}), EXIT_DONE, {fake::normalise_path(ASIDE)}},
+        {"FL 64-bit loaded, no removal at restart",
+         [] {
+             hold(FL64, fake::Hold::loaded);
+             fake::files.restart_removal_fails = true;
+         },
+         {FL64}, LEFT + lines({FL64, LEFT_IN_USE}), EXIT_UNINSTALL_INCOMPLETE},
+        {"FL 64-bit held open and CLAP 32-bit read-only",
+         [] {
+             hold(FL64, fake::Hold::locked);
+             fake::files.node(CLAP32)->read_only = true;
+         },
+         {FL64, CLAP32}, LEFT + lines({FL64, LEFT_IN_USE, CLAP32, LEFT_DENIED}), EXIT_UNINSTALL_INCOMPLETE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fresh_process();
+        add_hosts();
+        fake::set_known_folder(FOLDERID_RoamingAppData, u"C:\\Roaming");
+        fake::files.add_folder(u"C:\\Roaming");
+        fake::set_known_folder(FOLDERID_StartMenu, u"C:\\Start");
+        for (const std::u16string &path : PLUGIN_FILES) fake::files.add_file(path, "old");
+        c.arrange();
+        EXPECT_EQ(run([](HWND page) {
+                      for (DWORD id : {1000, 1001, 1002}) fake::click(page, id);
+                      fake::click(page, ID_UNINSTALL);
+                  }),
+                  c.exit);
+        for (const std::u16string &path : {CLAP64, CLAP32, FL64, FL32, ASIDE})
+            EXPECT_EQ(fake::files.is_file(path), std::count(c.kept.begin(), c.kept.end(), path) == 1)
+                << fake::narrow(path);
+        bool fl_file_kept = std::count(c.kept.begin(), c.kept.end(), FL64) || std::count(c.kept.begin(), c.kept.end(), ASIDE);
+        EXPECT_EQ(fake::files.is_folder(FL_FOLDER), fl_file_kept);
+        EXPECT_EQ(fake::files.removed_at_restart, c.at_restart);
+        EXPECT_TRUE(fake::files.is_folder(u"C:\\Roaming\\Brindlewoodsonics"));
+        ASSERT_EQ(fake::message_boxes.size(), 1u);
+        EXPECT_EQ(fake::message_boxes[0].text, c.report);
+        EXPECT_EQ(fake::message_boxes[0].caption, u"Quenthalvox");
+        EXPECT_EQ(fake::message_boxes[0].owner, selection_page().window);
+        EXPECT_EQ(selection_page().result, INT_PTR(c.exit));
+        EXPECT_EQ(fake::calls.back(), "ExitProcess " + std::to_string(c.exit));
+        EXPECT_TRUE(fake::calls_named("CreateThread").empty());
+    }
 }

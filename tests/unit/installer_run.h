@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "common/run_account.h"
 #include "common/shared.h"
 #include "fake.h"
 #include "installer/selection_page.h"
@@ -21,6 +22,8 @@ const std::u16string FL_KEY = u"SOFTWARE\\Image-Line\\Shared\\Paths";
 inline void fresh_process() {
     fake::reset();
     install_failed = 0;
+    installed_files[0] = files_at_restart[0] = files_left[0] = 0;
+    old_build_in_use = 0;
     available_targets = 0;
     selected_targets = 0;
 }

@@ -29,13 +29,42 @@ inline void install_payload() {
     fake::set_payload(pool, archive_builder::directory(entries));
 }
 
-// The calls that change the file system, in order, with their paths.
+// A name the product keeps beside a plug-in: the new file being written, or
+// an old one moved aside (checked by the install and uninstall run tables).
+inline bool is_side_name(const std::string &call) {
+    size_t end = call.size();
+    if (call.find(" > ") != std::string::npos) end = call.find(" > ");
+    std::string path = call.substr(0, end);
+    return (path.size() > 4 && path.compare(path.size() - 4, 4, ".new") == 0) ||
+           (path.size() > 5 && path.compare(path.size() - 5, 4, ".old") == 0);
+}
+
+// The calls that change the file system, in order, with their paths; calls on
+// side names aside.
 inline std::vector<std::string> file_system_calls() {
     std::vector<std::string> found;
     for (const std::string &call : fake::calls)
         for (const char *name : {"CreateDirectoryW ", "CreateFileW ", "DeleteFileW ", "RemoveDirectoryW "})
-            if (call.rfind(name, 0) == 0) found.push_back(call);
+            if (call.rfind(name, 0) == 0 && !is_side_name(call)) found.push_back(call);
     return found;
+}
+
+// The files put in place, in order: each new file renamed over its destination.
+inline std::vector<std::string> files_put_in_place() {
+    std::vector<std::string> found;
+    for (const std::string &call : fake::calls_named("MoveFileExW")) {
+        size_t arrow = call.find(" > ");
+        if (is_side_name(call.substr(0, arrow))) found.push_back(call.substr(arrow + 3));
+    }
+    return found;
+}
+
+// The extraction's report of a file it could not install, with Retry and Cancel.
+inline void expect_cannot_install(const std::u16string &path, const std::u16string &cause) {
+    ASSERT_EQ(fake::message_boxes.size(), 1u);
+    EXPECT_EQ(fake::message_boxes[0].text, u"Quenthalvox could not install this file:\r\n" + path + u"\r\n\r\n" + cause);
+    EXPECT_EQ(fake::message_boxes[0].owner, PAGE);
+    EXPECT_EQ(fake::message_boxes[0].type, UINT(MB_RETRYCANCEL));
 }
 
 inline std::string call(const char *name, const std::u16string &path) { return name + (" " + fake::narrow(path)); }
