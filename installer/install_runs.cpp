@@ -4,7 +4,7 @@
 
 #include "common/run_account.h"
 #include "common/shared.h"
-#include "installer/selection_page.h"
+#include "installer/choices.h"
 #include "targets/clap_target.h"
 #include "targets/fl_studio_target.h"
 #include "targets/standalone.h"
@@ -38,11 +38,7 @@ void set_marquee(HWND page, BOOL on) { SendMessageW(GetDlgItem(page, ID_PROGRESS
 // it was before the click, so the user can try again or leave.
 void resume_choosing(HWND page) {
     set_marquee(page, FALSE);
-    EnableWindow(GetDlgItem(page, ID_UNINSTALL), TRUE);
-    EnableWindow(GetDlgItem(page, IDCANCEL), TRUE);
-    for (int option = 0; option < 3; ++option)
-        EnableWindow(GetDlgItem(page, ID_OPTION_CLAP64 + option), (available_targets >> option) & 1);
-    enable_install(page);
+    show_choices(page);
     MessageBoxW(page, TEXT_NOT_STARTED, nullptr, MB_OK);
 }
 

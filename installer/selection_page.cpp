@@ -5,12 +5,10 @@
 #include "common/shared.h"
 #include "dialog/command_table.h"
 #include "dialog/template_writer.h"
+#include "installer/choices.h"
 #include "installer/install_runs.h"
 #include "installer/page_header.h"
 #include "targets/fl_studio_target.h"
-
-DWORD available_targets;
-DWORD selected_targets;
 
 namespace {
 
@@ -27,8 +25,6 @@ const DWORD LONGEST_OFFERED_FOLDER = 239;
 WCHAR label_clap64[352];
 WCHAR label_clap32[352];
 WCHAR label_fl[352];
-
-DWORD option_bit(int option) { return DWORD(1) << option; }
 
 // Options stand 34 units apart, each with its label 14 units below it.
 void add_option(int option, const WCHAR *text, command_handler handler) {
@@ -50,24 +46,27 @@ void add_label(int option, WCHAR *label, const WCHAR *folder) {
     wide_append(label, L"Target: ");
     wide_append(label, folder);
     add_control(0, TEXT_STYLE, rect, 0, L"STATIC", label);
-    available_targets |= option_bit(option);
 }
 
-void add_clap_option(int option, const WCHAR *text, command_handler handler, const WCHAR *variable, WCHAR *label,
-                     WCHAR *path) {
+// Each option gives the target it makes available: its bit, or 0 where the
+// host was not found.
+DWORD add_clap_option(int option, const WCHAR *text, command_handler handler, const WCHAR *variable, WCHAR *label,
+                      WCHAR *path) {
     add_option(option, text, handler);
     DWORD length = GetEnvironmentVariableW(variable, path, VARIABLE_SIZE);
     bool found = length >= 1 && length <= LONGEST_OFFERED_FOLDER;
     if (found) wide_append(path, L"\\CLAP");
     add_label(option, label, found ? path : nullptr);
+    return found ? DWORD(1) << option : 0;
 }
 
-void add_fl_option(WCHAR *path) {
+DWORD add_fl_option(WCHAR *path) {
     add_option(2, L"FL Studio native", on_toggle_fl);
     DWORD cut;
     bool found = find_fl_studio_folder(path, &cut);
     if (found) wide_append(path, L"\\Plugins\\Fruity\\Effects\\Quenthalvox");
     add_label(2, label_fl, found ? path : nullptr);
+    return found ? DWORD(TARGET_FL) : 0;
 }
 
 void add_buttons() {
@@ -86,34 +85,14 @@ void add_buttons() {
                 L"Installation progress");
 }
 
-void open_page(HWND page) {
-    for (int option = 0; option < 3; ++option) {
-        HWND box = GetDlgItem(page, ID_OPTION_CLAP64 + option);
-        bool available = (available_targets & option_bit(option)) != 0;
-        EnableWindow(box, available);
-        SendMessageW(box, BM_SETCHECK, available ? BST_CHECKED : BST_UNCHECKED, 0);
-    }
-    selected_targets = available_targets;
-    enable_install(page);
-}
-
-// An automatic check box flips its own mark on every click it announces, so
-// flipping the bit keeps mark and selection together without reading the box.
-void toggle(HWND page, DWORD bit) {
-    selected_targets ^= bit;
-    enable_install(page);
-}
-
 }  // namespace
 
-void enable_install(HWND page) { EnableWindow(GetDlgItem(page, IDOK), selected_targets != 0); }
-
-void on_toggle_clap64(HWND page) { toggle(page, TARGET_CLAP64); }
-void on_toggle_clap32(HWND page) { toggle(page, TARGET_CLAP32); }
-void on_toggle_fl(HWND page) { toggle(page, TARGET_FL); }
+void on_toggle_clap64(HWND page) { toggle_target(page, TARGET_CLAP64); }
+void on_toggle_clap32(HWND page) { toggle_target(page, TARGET_CLAP32); }
+void on_toggle_fl(HWND page) { toggle_target(page, TARGET_FL); }
 
 INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_INITDIALOG) open_page(page);
+    if (message == WM_INITDIALOG) show_choices(page);
     return shared_dialog_proc(page, message, wparam, lparam);
 }
 
@@ -122,10 +101,11 @@ UINT run_selection_page() {
     const control_rect heading = {13, 296, 28, 41};
     add_control(0, TEXT_STYLE, heading, ID_HEADING, L"STATIC", L"Select the versions you want to install:");
     WCHAR path[300];
-    add_clap_option(0, L"CLAP (64-bit)", on_toggle_clap64, L"COMMONPROGRAMFILES", label_clap64, path);
-    add_clap_option(1, L"CLAP (32-bit)", on_toggle_clap32, L"COMMONPROGRAMFILES(X86)", label_clap32, path);
-    add_fl_option(path);
+    DWORD available = add_clap_option(0, L"CLAP (64-bit)", on_toggle_clap64, L"COMMONPROGRAMFILES", label_clap64, path);
+    available |= add_clap_option(1, L"CLAP (32-bit)", on_toggle_clap32, L"COMMONPROGRAMFILES(X86)", label_clap32, path);
+    available |= add_fl_option(path);
     add_buttons();
+    offer_targets(available);
     // The page ends with the run's exit code; a page that could not be shown
     // has done nothing.
     INT_PTR result = DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,

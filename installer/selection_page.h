@@ -5,10 +5,7 @@
 
 #include <windows.h>
 
-// Targets found while the page was built, and those ticked (read by the
-// install worker). Bits are the TARGET_ values.
-extern DWORD available_targets;
-extern DWORD selected_targets;
+#include "installer/choices.h"
 
 // Detects the hosts, builds the page and runs it until it ends; gives the
 // exit code of the run it ended in.
@@ -18,6 +15,3 @@ INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPA
 void on_toggle_clap64(HWND page);
 void on_toggle_clap32(HWND page);
 void on_toggle_fl(HWND page);
-
-// Install is offered exactly while something is ticked.
-void enable_install(HWND page);
