@@ -23,7 +23,7 @@ foreach(lang C CXX ASM RC)
 endforeach()
 
 set(PRODUCT_COMPILE_OPTIONS
-    -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector
+    -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector -mcmodel=small
     # Keeps the compiler from turning copy and fill loops (memory.cpp's own
     # included) into calls to memcpy and memset.
     -fno-tree-loop-distribute-patterns

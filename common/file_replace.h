@@ -20,4 +20,6 @@ removal remove_file(const WCHAR *path, DWORD *error);
 
 // Whether an error means that another program holds the file.
 bool is_in_use_error(DWORD error);
-bool is_disk_full_error(DWORD error);
+// The cause of a failure in the user's words: the file in use, or the disk
+// full; otherwise the given text.
+const WCHAR *cause_text(DWORD error, const WCHAR *otherwise);

@@ -37,8 +37,9 @@ enum : UINT {
     EXIT_UNINSTALL_INCOMPLETE = 5,    // files were left (the report names them)
 };
 
-#define TEXT_FOLDER_INACCESSIBLE L"The installation folder was inaccessible. Quenthalvox could not be installed."
-#define TEXT_NO_MEMORY L"Insufficient memory was available. Quenthalvox could not be installed."
+// Reports made in more than one place, stored once.
+extern const WCHAR TEXT_FOLDER_INACCESSIBLE[];
+extern const WCHAR TEXT_NO_MEMORY[];
 
 // Appends source to the end of destination in place and terminates the result.
 // Checks no bound: callers size their buffers and reject longer inputs first.

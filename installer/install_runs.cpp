@@ -16,12 +16,10 @@ const WCHAR TEXT_INSTALLED[] = L"The installation finished successfully.\r\nPlea
 const WCHAR TEXT_UNINSTALLED[] = L"Quenthalvox has been uninstalled from your computer.";
 const WCHAR TEXT_NOT_STARTED[] = L"The installation could not be started. Please try again.";
 const WCHAR TEXT_RESTART_HOST[] = L"\r\nRestart your DAW to use the new version.";
-const WCHAR TEXT_PARTLY_INSTALLED[] = L"Quenthalvox was not installed completely. These files were installed:\r\n";
-const WCHAR TEXT_NOT_INSTALLED[] = L"Quenthalvox was not installed. Every plug-in file was left as it was.";
-const WCHAR TEXT_OTHERS_UNCHANGED[] = L"\r\nEvery other plug-in file was left as it was.";
-const WCHAR TEXT_PARTLY_UNINSTALLED[] = L"Quenthalvox could not be removed completely. These files are left:\r\n";
-const WCHAR TEXT_AT_RESTART[] =
-    L"\r\nThese files are in use and will be removed when you restart your computer:\r\n";
+const WCHAR TEXT_PARTLY_INSTALLED[] = L"Only these files were installed:\r\n";
+const WCHAR TEXT_NOT_INSTALLED[] = L"Quenthalvox was not installed.";
+const WCHAR TEXT_LEFT[] = L"These files could not be removed:\r\n";
+const WCHAR TEXT_AT_RESTART[] = L"These files will be removed when you restart your computer:\r\n";
 
 // The longest account lists with the longest texts around them.
 WCHAR closing_report[4400];
@@ -42,8 +40,8 @@ void resume_choosing(HWND page) {
     MessageBoxW(page, TEXT_NOT_STARTED, nullptr, MB_OK);
 }
 
-// After a failure the user learns what changed: the files put in place, and
-// that every other one is as it was, old build or none.
+// After a failure the user learns which files are new; every other one was
+// left as it was.
 const WCHAR *install_report() {
     closing_report[0] = 0;
     if (!install_failed) {
@@ -51,7 +49,6 @@ const WCHAR *install_report() {
     } else if (installed_files[0]) {
         wide_append(closing_report, TEXT_PARTLY_INSTALLED);
         wide_append(closing_report, installed_files);
-        wide_append(closing_report, TEXT_OTHERS_UNCHANGED);
     } else {
         wide_append(closing_report, TEXT_NOT_INSTALLED);
     }
@@ -62,13 +59,13 @@ const WCHAR *install_report() {
 const WCHAR *uninstall_report() {
     closing_report[0] = 0;
     if (files_left[0]) {
-        wide_append(closing_report, TEXT_PARTLY_UNINSTALLED);
+        wide_append(closing_report, TEXT_LEFT);
         wide_append(closing_report, files_left);
     } else {
         wide_append(closing_report, TEXT_UNINSTALLED);
-        if (files_at_restart[0]) wide_append(closing_report, L"\r\n");
     }
     if (files_at_restart[0]) {
+        wide_append(closing_report, files_left[0] ? L"\r\n" : L"\r\n\r\n");
         wide_append(closing_report, TEXT_AT_RESTART);
         wide_append(closing_report, files_at_restart);
     }

@@ -64,7 +64,7 @@ DWORD add_fl_option(WCHAR *path) {
     add_option(2, L"FL Studio native", on_toggle_fl);
     DWORD cut;
     bool found = find_fl_studio_folder(path, &cut);
-    if (found) wide_append(path, L"\\Plugins\\Fruity\\Effects\\Quenthalvox");
+    if (found) wide_append(path, FL_PLUGIN_FOLDER);
     add_label(2, label_fl, found ? path : nullptr);
     return found ? DWORD(TARGET_FL) : 0;
 }

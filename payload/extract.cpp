@@ -7,12 +7,8 @@
 
 namespace {
 
-const WCHAR TEXT_CANNOT_INSTALL[] = L"Quenthalvox could not install this file:\r\n";
-const WCHAR TEXT_IN_USE[] = L"The file is in use. Close every program that uses it, such as your DAW, and try again.";
-const WCHAR TEXT_DISK_FULL[] = L"There is not enough free disk space on that drive.";
-
-// The longest path is 303 units; the texts around it are far shorter.
-WCHAR report[560];
+// The longest path is 303 units; the causes are far shorter.
+WCHAR report[440];
 
 // Cut the path at each backslash in turn to create every folder above the
 // file, outermost first, and put the backslash back.
@@ -27,19 +23,13 @@ void create_folders(WCHAR *path) {
     }
 }
 
-const WCHAR *cause_of(DWORD error) {
-    if (is_in_use_error(error)) return TEXT_IN_USE;
-    if (is_disk_full_error(error)) return TEXT_DISK_FULL;
-    return TEXT_FOLDER_INACCESSIBLE;
-}
-
-// The user can free the file or the disk and try the same file again.
+// Names the file and the cause; the user can free the file or the disk and
+// try the same file again.
 bool ask_to_retry(HWND owner, const WCHAR *path, DWORD error) {
     report[0] = 0;
-    wide_append(report, TEXT_CANNOT_INSTALL);
     wide_append(report, path);
     wide_append(report, L"\r\n\r\n");
-    wide_append(report, cause_of(error));
+    wide_append(report, cause_text(error, TEXT_FOLDER_INACCESSIBLE));
     return MessageBoxW(owner, report, nullptr, MB_RETRYCANCEL) == IDRETRY;
 }
 

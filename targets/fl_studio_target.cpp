@@ -12,9 +12,10 @@ WCHAR path[304];
 const DWORD CLEARED_UNITS = 300;
 const DWORD VALUE_BYTES = 500;
 
-const WCHAR DLL_64[] = L"\\Plugins\\Fruity\\Effects\\Quenthalvox\\Quenthalvox_x64.dll";
-const WCHAR DLL_32[] = L"\\Plugins\\Fruity\\Effects\\Quenthalvox\\Quenthalvox.dll";
-const WCHAR PLUGIN_FOLDER[] = L"\\Plugins\\Fruity\\Effects\\Quenthalvox\\";
+// Names within the plug-in folder; the folder's own ends in a backslash.
+const WCHAR DLL_64[] = L"\\Quenthalvox_x64.dll";
+const WCHAR DLL_32[] = L"\\Quenthalvox.dll";
+const WCHAR PLUGIN_FOLDER[] = L"\\";
 const WCHAR TEXT_FL_STUDIO_NOT_FOUND[] =
     L"No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
 
@@ -40,9 +41,10 @@ DWORD cut_position(const WCHAR *value) {
     return cut;
 }
 
-void use_suffix(DWORD cut, const WCHAR *suffix) {
+void use_suffix(DWORD cut, const WCHAR *name) {
     path[cut] = 0;
-    wide_append(path, suffix);
+    wide_append(path, FL_PLUGIN_FOLDER);
+    wide_append(path, name);
 }
 
 void remove_dlls(DWORD cut) {
@@ -63,6 +65,8 @@ void install_dlls(HWND owner, DWORD cut) {
 }
 
 }  // namespace
+
+const WCHAR FL_PLUGIN_FOLDER[] = L"\\Plugins\\Fruity\\Effects\\Quenthalvox";
 
 bool find_fl_studio_folder(WCHAR *folder, DWORD *cut) {
     for (DWORD i = 0; i < CLEARED_UNITS; ++i) folder[i] = 0;

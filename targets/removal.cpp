@@ -5,15 +5,7 @@
 
 namespace {
 
-const WCHAR TEXT_LEFT_IN_USE[] = L"It is in use. Close every program that uses it, such as your DAW, and try again.";
-const WCHAR TEXT_LEFT_DENIED[] = L"Access to it was denied; it may be read-only.";
-const WCHAR TEXT_LEFT_OTHER[] = L"It could not be deleted.";
-
-const WCHAR *cause_of(DWORD error) {
-    if (is_in_use_error(error)) return TEXT_LEFT_IN_USE;
-    if (error == ERROR_ACCESS_DENIED) return TEXT_LEFT_DENIED;
-    return TEXT_LEFT_OTHER;
-}
+const WCHAR TEXT_NOT_DELETED[] = L"The file could not be deleted.";
 
 }  // namespace
 
@@ -23,5 +15,5 @@ void remove_product_file(const WCHAR *path) {
     if (outcome == FILE_REMOVED_AT_RESTART) account_line(files_at_restart, path);
     if (outcome != FILE_LEFT) return;
     account_line(files_left, path);
-    account_line(files_left, cause_of(error));
+    account_line(files_left, cause_text(error, TEXT_NOT_DELETED));
 }

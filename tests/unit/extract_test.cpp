@@ -157,7 +157,7 @@ TEST_F(Extract, AFileThatCannotBeWrittenLeavesTheOldOneAndOffersToTryAgain) {
         ASSERT_FALSE(extract(u"C:\\Fx\\Q.dll"));
         ASSERT_EQ(fake::message_boxes.size(), 1u);
         EXPECT_EQ(fake::message_boxes[0].text,
-                  std::u16string(u"Quenthalvox could not install this file:\r\nC:\\Fx\\Q.dll\r\n\r\n") + c.cause);
+                  std::u16string(u"C:\\Fx\\Q.dll\r\n\r\n") + c.cause);
         EXPECT_EQ(fake::message_boxes[0].type, UINT(MB_RETRYCANCEL));
         EXPECT_FALSE(fake::message_boxes[0].caption);
         EXPECT_EQ(flag_at_report, std::vector<BYTE>{0});  // reported, then recorded on Cancel

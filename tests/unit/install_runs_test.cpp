@@ -19,9 +19,8 @@ const std::u16string FL_NOT_FOUND =
     u"No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
 
 const std::u16string FL_FOLDER = u"C:\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox";
-const std::u16string PARTLY = u"Quenthalvox was not installed completely. These files were installed:\r\n";
-const std::u16string UNCHANGED = u"\r\nEvery other plug-in file was left as it was.";
-const std::u16string NOTHING_INSTALLED = u"Quenthalvox was not installed. Every plug-in file was left as it was.";
+const std::u16string PARTLY = u"Only these files were installed:\r\n";
+const std::u16string NOTHING_INSTALLED = u"Quenthalvox was not installed.";
 const std::u16string RESTART_HOST = u"\r\nRestart your DAW to use the new version.";
 const std::u16string IN_USE = u"The file is in use. Close every program that uses it, such as your DAW, and try again.";
 const std::u16string DISK_FULL = u"There is not enough free disk space on that drive.";
@@ -31,7 +30,7 @@ const std::vector<std::u16string> PLUGIN_FILES = {CLAP64, CLAP32, FL64, FL32};
 const std::vector<std::string> ENTRIES = {"bin/target_cl64", "bin/target_cl32", "bin/target_fl64", "bin/target_fl32"};
 
 std::u16string cannot_install(const std::u16string &path, const std::u16string &cause) {
-    return u"Quenthalvox could not install this file:\r\n" + path + u"\r\n\r\n" + cause;
+    return path + u"\r\n\r\n" + cause;
 }
 
 std::u16string lines(std::vector<std::u16string> paths) {
@@ -75,9 +74,9 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
     } cases[] = {
         {"all three", [] {}, {}, PLUGIN_FILES, {INSTALLED}, EXIT_DONE},
         {"FL 64-bit loaded by a host", [] { hold(FL64, fake::Hold::loaded); }, {}, PLUGIN_FILES,
-         {INSTALLED + RESTART_HOST}, EXIT_DONE, {"QUENTHALVOX_X64.DLL.OLD1"}},
+         {INSTALLED + RESTART_HOST}, EXIT_DONE, {"QUENTHALVOX_X64.DLL.OLD"}},
         {"FL 64-bit held open, Cancel", [] { hold(FL64, fake::Hold::locked); }, {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32}) + UNCHANGED}, EXIT_INSTALL_FAILED},
+         {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32})}, EXIT_INSTALL_FAILED},
         {"FL 64-bit held open, Retry once the holder lets go",
          [] {
              hold(FL64, fake::Hold::locked);
@@ -85,9 +84,9 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
          },
          {IDRETRY}, PLUGIN_FILES, {cannot_install(FL64, IN_USE), INSTALLED}, EXIT_DONE},
         {"FL 64-bit read-only", [] { fake::files.node(FL64)->read_only = true; }, {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, INACCESSIBLE), PARTLY + lines({CLAP64, CLAP32}) + UNCHANGED}, EXIT_INSTALL_FAILED},
+         {cannot_install(FL64, INACCESSIBLE), PARTLY + lines({CLAP64, CLAP32})}, EXIT_INSTALL_FAILED},
         {"disk full writing FL 64-bit", [] { write_error_at(FL64, ERROR_DISK_FULL); }, {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, DISK_FULL), PARTLY + lines({CLAP64, CLAP32}) + UNCHANGED}, EXIT_INSTALL_FAILED},
+         {cannot_install(FL64, DISK_FULL), PARTLY + lines({CLAP64, CLAP32})}, EXIT_INSTALL_FAILED},
         {"access denied creating CLAP 64-bit's new file",
          [] { fake::files.open_fails = [](std::u16string_view path) { return path == CLAP64 + u".new"; }; },
          {IDCANCEL}, {}, {cannot_install(CLAP64, INACCESSIBLE), NOTHING_INSTALLED}, EXIT_INSTALL_FAILED},
@@ -98,11 +97,11 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
                  return from == CLAP32 + u".new" && to == CLAP32 ? DWORD(ERROR_ACCESS_DENIED) : DWORD(0);
              };
          },
-         {IDCANCEL}, {CLAP64}, {cannot_install(CLAP32, INACCESSIBLE), PARTLY + lines({CLAP64}) + UNCHANGED},
+         {IDCANCEL}, {CLAP64}, {cannot_install(CLAP32, INACCESSIBLE), PARTLY + lines({CLAP64})},
          EXIT_INSTALL_FAILED},
         // The licence text took the first block.
         {"no memory for the second file", [] { fake::heap.fail_allocation = 3; }, {}, {CLAP64},
-         {fake::u16(TEXT_NO_MEMORY), PARTLY + lines({CLAP64}) + UNCHANGED}, EXIT_INSTALL_FAILED},
+         {fake::u16(TEXT_NO_MEMORY), PARTLY + lines({CLAP64})}, EXIT_INSTALL_FAILED},
         {"FL Studio gone since the page was built", [] { fake::registry.keys.clear(); }, {}, {CLAP64, CLAP32},
          {FL_NOT_FOUND, INSTALLED}, EXIT_DONE},
         {"the 32-bit CLAP folder unknown", [] { fake::remove_variable(u"COMMONPROGRAMFILES(X86)"); }, {}, {FL64, FL32},
@@ -139,7 +138,7 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
             bool closing = &box == &fake::message_boxes.back();
             EXPECT_EQ(box.owner, selection_page().window);
             EXPECT_EQ(box.caption, closing ? std::optional<std::u16string>(u"Quenthalvox") : std::nullopt);
-            EXPECT_EQ(box.type, UINT(box.text.rfind(u"Quenthalvox could not", 0) == 0 ? MB_RETRYCANCEL : MB_OK));
+            EXPECT_EQ(box.type, UINT(box.text.rfind(u"C:\\", 0) == 0 ? MB_RETRYCANCEL : MB_OK));
         }
         EXPECT_EQ(install_failed, c.exit == EXIT_INSTALL_FAILED);
         EXPECT_TRUE(marquee_ran);
@@ -193,12 +192,10 @@ TEST(InstallRun, AWorkerThatCannotStartLeavesThePageAsItWasAndSaysSo) {
 // next restart where it can be moved aside, and is named as left where not.
 TEST(UninstallRun, RemovesEveryTargetAndTellsWhatCouldNotGo) {
     const std::u16string UNINSTALLED = u"Quenthalvox has been uninstalled from your computer.";
-    const std::u16string AT_RESTART =
-        u"\r\nThese files are in use and will be removed when you restart your computer:\r\n";
-    const std::u16string LEFT = u"Quenthalvox could not be removed completely. These files are left:\r\n";
-    const std::u16string LEFT_IN_USE = u"It is in use. Close every program that uses it, such as your DAW, and try again.";
-    const std::u16string LEFT_DENIED = u"Access to it was denied; it may be read-only.";
-    const std::u16string ASIDE = FL64 + u".old1";
+    const std::u16string AT_RESTART = u"These files will be removed when you restart your computer:\r\n";
+    const std::u16string LEFT = u"These files could not be removed:\r\n";
+    const std::u16string LEFT_DENIED = u"The file could not be deleted.";
+    const std::u16string ASIDE = FL64 + u".old";
     struct Case {
         const char *name;
         std::function<void()> arrange;
@@ -209,19 +206,19 @@ TEST(UninstallRun, RemovesEveryTargetAndTellsWhatCouldNotGo) {
     } cases[] = {
         {"nothing held", [] {}, {}, UNINSTALLED, EXIT_DONE},
         {"FL 64-bit loaded by a host", [] { hold(FL64, fake::Hold::loaded); }, {ASIDE},
-         UNINSTALLED + u"\r\n" + AT_RESTART + lines({FL64}), EXIT_DONE, {fake::normalise_path(ASIDE)}},
+         UNINSTALLED + u"\r\n\r\n" + AT_RESTART + lines({FL64}), EXIT_DONE, {fake::normalise_path(ASIDE)}},
         {"FL 64-bit loaded, no removal at restart",
          [] {
              hold(FL64, fake::Hold::loaded);
              fake::files.restart_removal_fails = true;
          },
-         {FL64}, LEFT + lines({FL64, LEFT_IN_USE}), EXIT_UNINSTALL_INCOMPLETE},
+         {FL64}, LEFT + lines({FL64, IN_USE}), EXIT_UNINSTALL_INCOMPLETE},
         {"FL 64-bit held open and CLAP 32-bit read-only",
          [] {
              hold(FL64, fake::Hold::locked);
              fake::files.node(CLAP32)->read_only = true;
          },
-         {FL64, CLAP32}, LEFT + lines({FL64, LEFT_IN_USE, CLAP32, LEFT_DENIED}), EXIT_UNINSTALL_INCOMPLETE},
+         {FL64, CLAP32}, LEFT + lines({FL64, IN_USE, CLAP32, LEFT_DENIED}), EXIT_UNINSTALL_INCOMPLETE},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

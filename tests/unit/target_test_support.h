@@ -36,7 +36,7 @@ inline bool is_side_name(const std::string &call) {
     if (call.find(" > ") != std::string::npos) end = call.find(" > ");
     std::string path = call.substr(0, end);
     return (path.size() > 4 && path.compare(path.size() - 4, 4, ".new") == 0) ||
-           (path.size() > 5 && path.compare(path.size() - 5, 4, ".old") == 0);
+           (path.size() > 4 && path.compare(path.size() - 4, 4, ".old") == 0);
 }
 
 // The calls that change the file system, in order, with their paths; calls on
@@ -62,7 +62,7 @@ inline std::vector<std::string> files_put_in_place() {
 // The extraction's report of a file it could not install, with Retry and Cancel.
 inline void expect_cannot_install(const std::u16string &path, const std::u16string &cause) {
     ASSERT_EQ(fake::message_boxes.size(), 1u);
-    EXPECT_EQ(fake::message_boxes[0].text, u"Quenthalvox could not install this file:\r\n" + path + u"\r\n\r\n" + cause);
+    EXPECT_EQ(fake::message_boxes[0].text, path + u"\r\n\r\n" + cause);
     EXPECT_EQ(fake::message_boxes[0].owner, PAGE);
     EXPECT_EQ(fake::message_boxes[0].type, UINT(MB_RETRYCANCEL));
 }
