@@ -77,7 +77,10 @@ add_custom_command(TARGET ${installer} POST_BUILD
     VERBATIM)
 
 # The test driver is a test tool: it may use the C runtime.
-add_executable(e2e_driver ${CMAKE_SOURCE_DIR}/tests/e2e/driver.cpp)
+set(E2E_DRIVER_SOURCES driver.cpp scenarios.cpp machine.cpp desktop.cpp checks.cpp verdict.cpp)
+list(TRANSFORM E2E_DRIVER_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tests/e2e/)
+add_executable(e2e_driver ${E2E_DRIVER_SOURCES})
+target_include_directories(e2e_driver PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(e2e_driver PRIVATE -O2 -municode -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0A00 -Wall -Wextra -Werror)
 target_link_options(e2e_driver PRIVATE -municode -static)
 target_link_libraries(e2e_driver PRIVATE user32 gdi32)
