@@ -25,8 +25,7 @@ struct base_units {
 base_units page_base_units(HWND window) {
     RECT client;
     GetClientRect(window, &client);
-    base_units units = {(client.right * 4 + WIDTH / 2) / WIDTH,
-                        (client.bottom * 8 + HEIGHT / 2) / HEIGHT};
+    base_units units = {(client.right * 4 + WIDTH / 2) / WIDTH, (client.bottom * 8 + HEIGHT / 2) / HEIGHT};
     check(std::abs(MulDiv(WIDTH, units.x, 4) - client.right) <= 1 &&
               std::abs(MulDiv(HEIGHT, units.y, 8) - client.bottom) <= 1,
           "client area %ldx%ld is not 309x192 dialog units in any whole base units", client.right, client.bottom);
