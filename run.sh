@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the installer, lists what it carries and shows it under Wine.
 set -euo pipefail
+caller_dir=$PWD
 cd "$(dirname "$0")"
 
 usage() {
@@ -16,23 +17,55 @@ and selection page are photographed to <build>/licence-page.png and
 
 Settings are passed to CMake and kept in the build folder, for example
   ./run.sh -DQUENTHALVOX_PAYLOAD_DIR=/path/to/builds
-to pack the real plug-in builds instead of the generated samples.
+to pack the real plug-in builds instead of the generated samples (a relative
+path is taken from the folder you run the command in), and
+  ./run.sh -DQUENTHALVOX_PAYLOAD_DIR=
+to go back to the samples.
+
+Signing (Authenticode, SHA-256, with osslsigncode): name a PKCS#12 certificate
+and give its password in the environment, in a file or in a variable:
+  QUENTHALVOX_SIGNING_PASSWORD_FILE=/path/to/password ./run.sh \
+      -DQUENTHALVOX_SIGNING_CERTIFICATE=/path/to/certificate.p12 \
+      -DQUENTHALVOX_TIMESTAMP_URL=<RFC 3161 time-stamping server> \
+      -DQUENTHALVOX_SIGNING_URL=<your web page>
+  (or QUENTHALVOX_SIGNING_PASSWORD=... in the environment instead of the file).
+The two URLs are optional. The password is read at every build that signs and
+never kept. <build>/windows/quenthalvox-installer.exe is then the signed
+installer, and nothing while signing fails; the linker's output beside it is
+quenthalvox-installer-unsigned.exe. -DQUENTHALVOX_SIGNING_CERTIFICATE= goes
+back to an unsigned installer.
 
 Environment:
-  BUILD_DIR   build folder (default: build)
+  BUILD_DIR                          build folder (default: build)
+  QUENTHALVOX_SIGNING_PASSWORD_FILE  file holding the certificate's password
+  QUENTHALVOX_SIGNING_PASSWORD       the certificate's password
 EOF
 }
 
 source tools/configure-build.sh
 configure_build "$@"
-# The installer and its test driver only: no unit tests, no benchmarks.
-cmake --build "$build" --target windows_build -j "$(nproc)"
+# The installer and its test driver only: no unit tests, no benchmarks. The
+# build's output stays in a log unless it fails: packing prints the list of
+# entries too, and it is shown once, below, whether packed now or earlier.
+log=$build/run-build.log
+echo "Building the installer and its test driver (output in $log)"
+if ! cmake --build "$build" --target windows_build -j "$(nproc)" > "$log" 2>&1; then
+    cat "$log"
+    echo "The build failed: see above, or $log." >&2
+    exit 1
+fi
 
 installer=$build/windows/quenthalvox-installer.exe
 echo
 echo "The installer carries:"
 # The packer's own account of the archive it wrote and checked.
 cat "$build/archive/summary.txt"
+certificate=$(sed -n 's/^QUENTHALVOX_SIGNING_CERTIFICATE:FILEPATH=//p' "$build/CMakeCache.txt")
+if [ -n "$certificate" ]; then
+    echo "Installer: $installer, signed with $certificate"
+else
+    echo "Installer: $installer, unsigned"
+fi
 echo
 
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -2,6 +2,7 @@
 # Runs every test: host unit tests, benchmark smoke runs, checks of the built
 # executable and the end-to-end scenarios on it under Wine.
 set -euo pipefail
+caller_dir=$PWD
 cd "$(dirname "$0")"
 
 usage() {
@@ -15,7 +16,9 @@ and fails when a test fails.
 
 Settings are passed to CMake and kept in the build folder, for example
   ./test.sh -DQUENTHALVOX_PAYLOAD_DIR=/path/to/builds
-to test an installer that carries the real plug-in builds.
+to test an installer that carries the real plug-in builds (a relative path is
+taken from the folder you run the command in; an empty one goes back to the
+samples).
 
 One group of tests, once built: ctest --test-dir build -L unit   (or exe, e2e, bench)
 

@@ -77,9 +77,46 @@ add_custom_command(TARGET ${installer} POST_BUILD
     VERBATIM)
 
 # The test driver is a test tool: it may use the C runtime.
-add_executable(e2e_driver ${CMAKE_SOURCE_DIR}/tests/e2e/driver.cpp)
+set(E2E_DRIVER_SOURCES driver.cpp scenarios.cpp machine.cpp desktop.cpp checks.cpp verdict.cpp)
+list(TRANSFORM E2E_DRIVER_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tests/e2e/)
+add_executable(e2e_driver ${E2E_DRIVER_SOURCES})
+target_include_directories(e2e_driver PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(e2e_driver PRIVATE -O2 -municode -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0A00 -Wall -Wextra -Werror)
 target_link_options(e2e_driver PRIVATE -municode -static)
 target_link_libraries(e2e_driver PRIVATE user32 gdi32)
 
 include(${CMAKE_SOURCE_DIR}/cmake/windows_bench.cmake)
+
+# Authenticode signing, the build's last step. The host build leaves its signing
+# settings in this folder; without a certificate the build is the unsigned one.
+set(signing_settings ${CMAKE_BINARY_DIR}/signing-settings.cmake)
+include(${signing_settings} OPTIONAL RESULT_VARIABLE signing_settings_found)
+if(signing_settings_found)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${signing_settings})
+endif()
+if(QUENTHALVOX_SIGNING_CERTIFICATE)
+    find_program(OSSLSIGNCODE osslsigncode REQUIRED)
+    # The linker's output is named as unsigned; the installer's own path holds
+    # the signed installer, or nothing while signing fails.
+    set_target_properties(${installer} PROPERTIES OUTPUT_NAME ${installer}-unsigned)
+    set(signed_installer ${CMAKE_BINARY_DIR}/${installer}.exe)
+    set(signing_options)
+    if(QUENTHALVOX_SIGNING_URL)
+        list(APPEND signing_options -i ${QUENTHALVOX_SIGNING_URL})
+    endif()
+    if(QUENTHALVOX_TIMESTAMP_URL)
+        list(APPEND signing_options -ts ${QUENTHALVOX_TIMESTAMP_URL})
+    endif()
+    # CMake takes a dependency on any file named like the target's output for
+    # the target itself, so the build asks for a stamp made with the signed file.
+    set(signing_stamp ${CMAKE_BINARY_DIR}/CMakeFiles/signed_installer.stamp)
+    add_custom_command(OUTPUT ${signed_installer} ${signing_stamp}
+        COMMAND ${CMAKE_SOURCE_DIR}/cmake/sign_installer.sh ${OSSLSIGNCODE} $<TARGET_FILE:${installer}>
+            ${signed_installer} ${QUENTHALVOX_SIGNING_CERTIFICATE} ${signing_options}
+        COMMAND ${CMAKE_COMMAND} -E touch ${signing_stamp}
+        DEPENDS ${installer} ${QUENTHALVOX_SIGNING_CERTIFICATE} ${signing_settings}
+            ${CMAKE_SOURCE_DIR}/cmake/sign_installer.sh
+        COMMENT "Signing the installer"
+        VERBATIM)
+    add_custom_target(signed_installer ALL DEPENDS ${signing_stamp})
+endif()

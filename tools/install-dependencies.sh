@@ -6,6 +6,7 @@ packages=(
     cmake g++ make                      # host build
     libgtest-dev libbenchmark-dev       # host tests and benchmarks
     g++-mingw-w64-x86-64                # the installer itself
+    osslsigncode openssl                # signing it; the signing test's certificate
     wine wine64 xvfb xauth imagemagick  # end-to-end runs and their screenshots
 )
 

@@ -1,6 +1,7 @@
 // Checks the built installer executable from the outside, by reading its PE
-// file: its resources, its size beyond the embedded data, and that the marks of
-// the embedded data are relocated with the image.
+// file: its resources, its size beyond the embedded data (and beyond a
+// signature), and that the marks of the embedded data are relocated with the
+// image.
 //
 //   exe_check resources <exe> <manifest> <version>
 //   exe_check layout <exe> <pool> <directory> <licence> <overhead limit in bytes>
@@ -316,10 +317,17 @@ int command_layout(const char *exe, const char *pool_file, const char *directory
     check_embedded(pe, relocated, directory, "payload directory");
     check_embedded(pe, relocated, licence, "licence text");
 
+    // An Authenticode signature is the certificate table appended to the
+    // image; its directory entry gives a file offset, not an RVA. It is the
+    // signer's, not the executable's own size.
+    uint32_t signature_offset = pe.directory_rva[4], signature = pe.directory_size[4];
+    if (signature)
+        check(signature_offset <= pe.file.size() && signature == pe.file.size() - signature_offset,
+              "the certificate table does not end the file");
     long embedded = static_cast<long>(pool.size() + directory.size() + licence.size());
-    long overhead = static_cast<long>(pe.file.size()) - embedded;
-    std::printf("executable: %zu bytes; embedded data: %ld bytes; the rest: %ld bytes (limit %ld)\n", pe.file.size(), embedded,
-                overhead, limit);
+    long overhead = static_cast<long>(pe.file.size()) - signature - embedded;
+    std::printf("executable: %zu bytes; signature: %u bytes; embedded data: %ld bytes; the rest: %ld bytes (limit %ld)\n",
+                pe.file.size(), signature, embedded, overhead, limit);
     check(overhead <= limit, "the executable beyond its embedded data exceeds the limit");
     return failures ? 1 : 0;
 }

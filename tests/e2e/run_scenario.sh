@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs one end-to-end scenario: the test driver starts the installer under Wine
 # and checks it. Whenever the driver wants a screenshot it writes the shot's
-# name into <artefacts>/<scenario>.shot and waits; the screen is then kept as
+# name and the area of the screen its windows cover ("<name> WxH+X+Y") into
+# <artefacts>/<scenario>.shot and waits; that area is then kept as
 # <artefacts>/<name>.png and the request removed. Exits with the driver's exit
 # code; a scenario that passes without a single screenshot fails.
 # Usage: run_scenario.sh <prefix> <e2e_driver.exe> <installer.exe> <artefacts> <scenario> [driver options]
@@ -37,12 +38,13 @@ shots=()
 shot_failed=no
 while kill -0 "$driver_pid" 2>/dev/null; do
     if [ -e "$request" ]; then
-        name=$(cat "$request")
+        wanted=$(cat "$request")
         # Names come from the driver's table; anything else is refused.
-        if [[ $name =~ ^[A-Za-z0-9._-]+$ ]] && import -window root "$artefacts/$name.png"; then
-            shots+=("$artefacts/$name.png")
+        if [[ $wanted =~ ^([A-Za-z0-9._-]+)\ ([1-9][0-9]*x[1-9][0-9]*\+[0-9]+\+[0-9]+)$ ]] &&
+            import -window root -crop "${BASH_REMATCH[2]}" +repage "$artefacts/${BASH_REMATCH[1]}.png"; then
+            shots+=("$artefacts/${BASH_REMATCH[1]}.png")
         else
-            echo "FAIL: no screenshot \"$name\""
+            echo "FAIL: no screenshot for the request \"$wanted\""
             shot_failed=yes
         fi
         rm -f "$request"

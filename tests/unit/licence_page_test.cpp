@@ -37,15 +37,7 @@ void cancel(HWND page) { fake::click(page, IDCANCEL); }
 TEST(LicencePage, TemplateMatchesTheControlTableByteForByte) {
     std::string licence = stored_licence();
     ASSERT_EQ(licence.size(), 1861u);
-    std::vector<page_template::Item> items = page_template::header();
-    items.insert(items.end(), {
-        {0x82, 0, u"To install Quenthalvox, you need to agree to the end-user license agreement.", 0, 0x50020000, 13,
-         28, 283, 13},
-        {0x81, 0, fake::u16(licence), 0x20000, 0x50210844, 19, 46, 271, 115},
-        {0x80, 2, u"&Cancel", 0, 0x50010000, 252, 172, 50, 14},
-        {0x80, 1, u"&Agree", 0, 0x50010001, 198, 172, 50, 14},
-    });
-    std::vector<BYTE> expected = page_template::bytes(items);
+    std::vector<BYTE> expected = page_template::bytes(page_controls::LICENCE_PAGE, {fake::u16(licence)});
     ASSERT_EQ(expected.size(), 4304u);
 
     fake::Dialog &page = licence_page(licence, cancel);
@@ -74,7 +66,7 @@ TEST(LicencePage, TheTextBoxShowsEveryByteWidenedAndTerminated) {
     for (const std::string &licence : {stored_licence(), std::string(), std::string("\r\n"), all_ascii}) {
         fake::reset();
         fake::Dialog &page = licence_page(licence, cancel);
-        const fake::Control &box = page.controls.at(4);
+        const fake::Control &box = page.controls.at(page_controls::LICENCE_BOX);
         EXPECT_EQ(box.class_name.ordinal, 0x81);
         EXPECT_EQ(box.text.name, fake::u16(licence));
         ASSERT_EQ(fake::heap.live.size(), 1u);

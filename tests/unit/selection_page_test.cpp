@@ -12,32 +12,16 @@ void cancel(HWND page) { fake::click(page, IDCANCEL); }
 
 std::u16string units(size_t count, char16_t unit = u'x') { return std::u16string(count, unit); }
 
-std::vector<page_template::Item> selection_items(const std::u16string labels[3]) {
-    std::vector<page_template::Item> items = page_template::header();
-    items.insert(items.end(), {
-        {0x82, 0xFFFF, u"Select the versions you want to install:", 0, 0x50000000, 13, 28, 283, 13},
-        {0x80, 1000, u"CLAP (64-bit)", 0, 0x50010003, 27, 41, 255, 14},
-        {0x82, 0, labels[0], 0, 0x50000000, 37, 55, 235, 20},
-        {0x80, 1001, u"CLAP (32-bit)", 0, 0x50010003, 27, 75, 255, 14},
-        {0x82, 0, labels[1], 0, 0x50000000, 37, 89, 235, 20},
-        {0x80, 1002, u"FL Studio native", 0, 0x50010003, 27, 109, 255, 14},
-        {0x82, 0, labels[2], 0, 0x50000000, 37, 123, 235, 20},
-        {0x80, 2000, u"&Uninstall", 0, 0x50030000, 7, 172, 50, 14},
-        {0x80, 2, u"&Cancel", 0, 0x50010000, 252, 172, 50, 14},
-        {0x80, 1, u"&Install", 0, 0x50010001, 198, 172, 50, 14},
-        {0, 3001, u"Installation progress", 0, 0x50000008, 67, 173, 121, 12, u"msctls_progress32"},
-    });
-    return items;
-}
+const std::u16string NOT_AVAILABLE = fake::u16(page_controls::NOT_AVAILABLE);
 
 }  // namespace
 
 // With no host, and with the longest folders each host can be offered with.
 TEST(SelectionPage, TemplateMatchesTheControlTableByteForByte) {
-    const std::u16string none[3] = {u"(not available)", u"(not available)", u"(not available)"};
+    const std::vector<std::u16string> none(3, NOT_AVAILABLE);
     const std::u16string clap = u"C:\\" + units(236), fl = u"C:\\" + units(245);
-    const std::u16string longest[3] = {u"Target: " + clap + u"\\CLAP", u"Target: " + clap + u"\\CLAP",
-                                       u"Target: " + fl + u"\\Plugins\\Fruity\\Effects\\Quenthalvox"};
+    const std::vector<std::u16string> longest = {u"Target: " + clap + u"\\CLAP", u"Target: " + clap + u"\\CLAP",
+                                                 u"Target: " + fl + u"\\Plugins\\Fruity\\Effects\\Quenthalvox"};
     for (bool hosts : {false, true}) {
         SCOPED_TRACE(hosts ? "longest folders" : "no host");
         fresh_process();
@@ -47,7 +31,7 @@ TEST(SelectionPage, TemplateMatchesTheControlTableByteForByte) {
             fake::registry.set_string(FL_KEY, u"FL Studio", fl + u"\\");  // 249 units
         }
         EXPECT_EQ(run(cancel), EXIT_DONE);
-        std::vector<BYTE> expected = page_template::bytes(selection_items(hosts ? longest : none));
+        std::vector<BYTE> expected = page_template::bytes(page_controls::SELECTION_PAGE, hosts ? longest : none);
         EXPECT_EQ(expected.size(), hosts ? 2510u : 1014u);
         EXPECT_EQ(std::vector<BYTE>(template_buffer, template_buffer + template_length), expected);
         EXPECT_EQ(available_targets, hosts ? 7u : 0u);
@@ -64,11 +48,11 @@ TEST(SelectionPage, DetectsEachHostAndLabelsItsFolder) {
         {"folders V, W and F", u"C:\\V", u"D:\\W", u"C:\\F\\FL64.exe",
          {u"Target: C:\\V\\CLAP", u"Target: D:\\W\\CLAP", u"Target: C:\\F\\Plugins\\Fruity\\Effects\\Quenthalvox"}},
         {"239 units offered, 240 not", units(239), units(240), std::nullopt,
-         {u"Target: " + units(239) + u"\\CLAP", u"(not available)", u"(not available)"}},
+         {u"Target: " + units(239) + u"\\CLAP", NOT_AVAILABLE, NOT_AVAILABLE}},
         {"empty variable, 250-unit value", u"", std::nullopt, units(250, u'\\'),
-         {u"(not available)", u"(not available)", u"(not available)"}},
+         {NOT_AVAILABLE, NOT_AVAILABLE, NOT_AVAILABLE}},
         {"value without a backslash", std::nullopt, std::nullopt, u"FL64.exe",
-         {u"(not available)", u"(not available)", u"Target: \\Plugins\\Fruity\\Effects\\Quenthalvox"}},
+         {NOT_AVAILABLE, NOT_AVAILABLE, u"Target: \\Plugins\\Fruity\\Effects\\Quenthalvox"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -80,8 +64,8 @@ TEST(SelectionPage, DetectsEachHostAndLabelsItsFolder) {
         const fake::Dialog &page = selection_page();
         DWORD found = 0;
         for (int option = 0; option < 3; ++option) {
-            EXPECT_EQ(page.controls.at(5 + 2 * option).text.name, c.labels[option]);
-            if (c.labels[option] != u"(not available)") found |= 1u << option;
+            EXPECT_EQ(page.controls.at(page_controls::LABEL_ROWS[option]).text.name, c.labels[option]);
+            if (c.labels[option] != NOT_AVAILABLE) found |= 1u << option;
         }
         EXPECT_EQ(available_targets, found);
         EXPECT_TRUE(fake::registry.has_key(FL_KEY));  // created when missing, and kept
