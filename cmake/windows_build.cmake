@@ -84,6 +84,10 @@ target_include_directories(e2e_driver PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(e2e_driver PRIVATE -O2 -municode -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0A00 -Wall -Wextra -Werror)
 target_link_options(e2e_driver PRIVATE -municode -static)
 target_link_libraries(e2e_driver PRIVATE user32 gdi32)
+# Beside the driver, which starts it to hold a plug-in file as a host would.
+add_executable(plugin_holder ${CMAKE_SOURCE_DIR}/tests/e2e/plugin_holder.cpp)
+target_compile_options(plugin_holder PRIVATE -O2 -municode -DUNICODE -D_UNICODE -Wall -Wextra -Werror)
+target_link_options(plugin_holder PRIVATE -municode -static)
 
 include(${CMAKE_SOURCE_DIR}/cmake/windows_bench.cmake)
 

@@ -51,7 +51,7 @@ DWORD write_new_file(const void *bytes, DWORD size) {
     if (!WriteFile(file, bytes, size, &written, nullptr))
         error = last_error();
     else if (written != size)
-        error = ERROR_WRITE_FAULT;
+        error = ERROR_DISK_FULL;  // a disk file takes all or nothing, unless it is full
     else if (!FlushFileBuffers(file))
         error = last_error();
     CloseHandle(file);

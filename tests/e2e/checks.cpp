@@ -200,6 +200,8 @@ void check_content(const std::wstring &path, content what) {
     std::vector<char> bytes = read_file(path), want;
     if (what == content::marker) {
         want.assign(MARKER, MARKER + sizeof MARKER - 1);
+    } else if (what == content::image) {
+        want = read_file(holder_program());
     } else {
         if (opts.builds.empty()) abort_run("this scenario needs --builds");
         want = read_file(opts.builds + L"\\" + build_name(what));
@@ -262,12 +264,12 @@ void check_reports(const std::vector<seen_report> &seen) {
     LoadStringW(GetModuleHandleW(L"user32.dll"), 2, error_caption, 64);
     bool same = seen.size() == row->reports.size();
     for (size_t i = 0; same && i < seen.size(); ++i)
-        same = seen[i].text == row->reports[i].text &&
+        same = seen[i].text == expand(row->reports[i].text) &&
                seen[i].caption == (row->reports[i].caption ? row->reports[i].caption : error_caption);
     if (same) return;
     fail("%zu message boxes, expected %zu:", seen.size(), row->reports.size());
     for (const report &r : row->reports)
-        std::printf("  expected: \"%s\" (caption \"%s\")\n", narrow(r.text).c_str(),
+        std::printf("  expected: \"%s\" (caption \"%s\")\n", narrow(expand(r.text)).c_str(),
                     narrow(r.caption ? r.caption : error_caption).c_str());
 }
 

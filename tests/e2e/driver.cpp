@@ -90,8 +90,10 @@ void check_marquee_stopped() {
     check(still >= 3, "the marquee still runs when the installation report shows");
 }
 
-// Reads a message box, checks what every box of the installer is, and dismisses it.
-seen_report take_message_box(HWND box) {
+// Reads a message box, checks what every box of the installer is, and answers
+// it as the scenario's report of that place says (OK where there is none).
+seen_report take_message_box(HWND box, size_t index) {
+    report expected = index < row->reports.size() ? row->reports[index] : report{L"", nullptr};
     WaitForInputIdle(child.hProcess, 2000);
     seen_report seen = {text_of(GetDlgItem(box, ID_HEADING)), text_of(box)};
     std::printf("message box: \"%s\" (caption \"%s\")\n", narrow(seen.text).c_str(), narrow(seen.caption).c_str());
@@ -100,10 +102,15 @@ seen_report take_message_box(HWND box) {
     std::vector<HWND> buttons;
     for (HWND control : children_in_order(box))
         if (_wcsicmp(class_of(control).c_str(), L"Button") == 0 && IsWindowVisible(control)) buttons.push_back(control);
-    check(buttons.size() == 1 && GetDlgCtrlID(buttons[0]) == IDOK, "the message box has more than an OK button");
+    if (expected.answer == IDOK)
+        check(buttons.size() == 1 && GetDlgCtrlID(buttons[0]) == IDOK, "the message box has more than an OK button");
+    else
+        check(buttons.size() == 2 && GetDlgCtrlID(buttons[0]) == IDRETRY && GetDlgCtrlID(buttons[1]) == IDCANCEL,
+              "the message box does not offer Retry and Cancel");
     if (installing && seen.text == SUCCESS.text) check_marquee_stopped();
+    if (expected.release) release_files();
 
-    PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    PostMessageW(GetDlgItem(box, expected.answer), BM_CLICK, 0, 0);
     for (DWORD waited = 0; waited < WINDOW_TIMEOUT_MS && IsWindow(box) && IsWindowVisible(box); waited += 10) {
         poll();
         Sleep(10);
@@ -118,7 +125,7 @@ std::vector<seen_report> run_to_the_end() {
     DWORD waited = 0;
     for (; waited < RUN_TIMEOUT_MS && !child_exited(); waited += 5) {
         poll();
-        if (HWND box = find_message_box()) seen.push_back(take_message_box(box));
+        if (HWND box = find_message_box()) seen.push_back(take_message_box(box, seen.size()));
         if (HWND unexpected = find_new_page()) {
             fail("an unexpected page is shown");
             selection_page = unexpected;
@@ -172,6 +179,7 @@ void run_step(const step &s) {
 
 void play() {
     std::wstring installer = prepare();
+    hold_files();
     watched_files = expected_builds();
     first_seen.assign(watched_files.size(), -1);
     start_installer(installer, environment_block());
@@ -187,6 +195,7 @@ void play() {
     for (const step &s : row->steps) run_step(s);
 
     check_reports(run_to_the_end());
+    release_files();
     DWORD code = 0;
     GetExitCodeProcess(child.hProcess, &code);
     check(code == row->exit_code, "exit code %lu, expected %lu", code, row->exit_code);
@@ -222,6 +231,7 @@ int wmain(int argc, wchar_t **argv) {
     if (!row) abort_run("unknown scenario");
 
     play();
+    release_files();
     if (child.hProcess) CloseHandle(child.hProcess);
     if (child.hThread) CloseHandle(child.hThread);
     std::printf("%s: %s\n", narrow(opts.scenario).c_str(), failure_count() ? "FAILED" : "passed");

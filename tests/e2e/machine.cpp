@@ -107,9 +107,15 @@ void place(const entry &e) {
         create_folders(path.substr(0, path.rfind(L'\\')));
         write_file(path, MARKER, sizeof MARKER - 1);
         break;
-    default: abort_run("a scenario can only leave folders and marker files beforehand");
+    case content::image:
+        create_folders(path.substr(0, path.rfind(L'\\')));
+        if (!CopyFileW(holder_program().c_str(), path.c_str(), FALSE)) abort_run("cannot copy the plug-in holder");
+        break;
+    default: abort_run("a scenario can only leave folders, marker files and images beforehand");
     }
 }
+
+std::vector<PROCESS_INFORMATION> holders;
 
 uint32_t little_endian(const std::vector<char> &bytes, size_t at) {
     uint32_t value = 0;
@@ -144,6 +150,41 @@ std::wstring corrupted_copy() {
 }
 
 }  // namespace
+
+std::wstring holder_program() {
+    wchar_t own[MAX_PATH];
+    std::wstring folder(own, GetModuleFileNameW(nullptr, own, MAX_PATH));
+    return folder.substr(0, folder.rfind(L'\\')) + L"\\plugin_holder.exe";
+}
+
+// Each holder signals its own event once it holds its file.
+void hold_files() {
+    for (const hold &h : row->holds) {
+        std::wstring event_name = L"qx-e2e-hold-" + std::to_wstring(holders.size());
+        HANDLE held = CreateEventW(nullptr, TRUE, FALSE, event_name.c_str());
+        std::wstring line = L"\"" + holder_program() + L"\" " + h.how + L" \"" + expand(h.path) + L"\" " + event_name + L" " +
+                           std::to_wstring(GetCurrentProcessId());
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION holder = {};
+        if (!held || !CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder))
+            abort_run("cannot start the plug-in holder");
+        holders.push_back(holder);
+        HANDLE either[] = {held, holder.hProcess};
+        if (WaitForMultipleObjects(2, either, FALSE, 30000) != WAIT_OBJECT_0) abort_run("the plug-in holder holds nothing");
+        CloseHandle(held);
+    }
+}
+
+void release_files() {
+    for (PROCESS_INFORMATION &holder : holders) {
+        TerminateProcess(holder.hProcess, 0);
+        WaitForSingleObject(holder.hProcess, 30000);
+        CloseHandle(holder.hProcess);
+        CloseHandle(holder.hThread);
+    }
+    holders.clear();
+}
 
 std::wstring prepare() {
     if (row->prefix_as_is) return opts.installer;

@@ -13,6 +13,11 @@ const wchar_t FL_VALUE_NAME[] = L"FL Studio";
 
 // Lays out the machine of the scenario being played; returns the installer to start.
 std::wstring prepare();
+// The scenario's holds: the plug-in holder started on each file, and ended.
+void hold_files();
+void release_files();
+// A PE image a host can load: the holder program itself.
+std::wstring holder_program();
 // The environment block for the installer: empty for the driver's own.
 std::vector<wchar_t> environment_block();
 // A scenario's path with its {S}, {APPDATA}, {STARTMENU}, {CPF} and {CPF86} filled in.

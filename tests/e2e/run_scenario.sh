@@ -5,8 +5,11 @@
 # <artefacts>/<scenario>.shot and waits; that area is then kept as
 # <artefacts>/<name>.png and the request removed. Exits with the driver's exit
 # code; a scenario that passes without a single screenshot fails.
-# Usage: run_scenario.sh <prefix> <e2e_driver.exe> <installer.exe> <artefacts> <scenario> [driver options]
+# Usage: run_scenario.sh <prefix> <e2e_driver.exe> <installer.exe> <artefacts> <scenario> [--small-drive]
+#            [driver options]
 # Driver options that begin with "/" are Unix paths and reach the driver as Z: paths.
+# --small-drive mounts a fresh 64 KiB tmpfs as the prefix's drive Q: for the run
+# (a full disk on demand; mounting needs root, as in CI).
 set -euo pipefail
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
@@ -18,8 +21,10 @@ export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 windows_path() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
 
 options=()
+small_drive=no
 for option in "$@"; do
     case $option in
+        --small-drive) small_drive=yes ;;
         /*) options+=("$(windows_path "$option")") ;;
         *) options+=("$option") ;;
     esac
@@ -28,6 +33,17 @@ done
 mkdir -p "$artefacts"
 request=$artefacts/$scenario.shot
 rm -f "$request" "$request.tmp"
+
+if [ "$small_drive" = yes ]; then
+    drive=$(mktemp -d)
+    if ! mount -t tmpfs -o size=64k tmpfs "$drive"; then
+        rmdir "$drive"
+        echo "FAIL: the small drive Q: could not be mounted (this scenario needs root)"
+        exit 1
+    fi
+    trap 'rm -f "$prefix/dosdevices/q:"; umount "$drive"; rmdir "$drive"' EXIT
+    ln -sfn "$drive" "$prefix/dosdevices/q:"
+fi
 
 # The server ends as soon as the last Wine process does, not seconds later.
 wineserver --persistent=0

@@ -21,6 +21,12 @@ const report NO_FL_STUDIO = {
     L"No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.", nullptr};
 const report CORRUPTED = {L"The installer has been corrupted. Please download Quenthalvox again.", nullptr};
 
+#define IN_USE L"The file is in use. Close every program that uses it, such as your DAW, and try again."
+const report SUCCESS_RESTART = {L"The installation finished successfully.\r\nPlease scan for new plugins in your DAW."
+                                L"\r\nRestart your DAW to use the new version.",
+                                PRODUCT};
+const report CLAP_ONLY = {L"Only these files were installed:\r\n" CLAP64_FILE L"\r\n" CLAP32_FILE L"\r\n", PRODUCT};
+
 step shot(const wchar_t *suffix = L"") { return {act::shot, 0, suffix}; }
 step click(int id) { return {act::click, id, nullptr}; }
 step key(int vk) { return {act::key, vk, nullptr}; }
@@ -47,6 +53,17 @@ const std::vector<entry> FULL_INSTALL = {
     {CLAP64_FILE, content::marker}, {CLAP32_FILE, content::marker}, {FL64_FILE, content::marker},
     {FL32_FILE, content::marker},   {STANDALONE, content::marker},  {SHORTCUT, content::marker},
 };
+
+// An older install of the four plug-in files, and the new one over it.
+const std::vector<entry> OLDER_INSTALL = {
+    {CLAP64_FILE, content::marker}, {CLAP32_FILE, content::marker}, {FL64_FILE, content::marker},
+    {FL32_FILE, content::marker}};
+const std::vector<entry> NEW_INSTALL = {
+    {CLAP64_FILE, content::build_cl64}, {CLAP32_FILE, content::build_cl32}, {FL64_FILE, content::build_fl64},
+    {FL32_FILE, content::build_fl32}};
+const std::vector<entry> NEW_CLAP_ONLY = {
+    {CLAP64_FILE, content::build_cl64}, {CLAP32_FILE, content::build_cl32}, {FL64_FILE, content::marker},
+    {FL32_FILE, content::marker}};
 
 std::vector<entry> plus(std::vector<entry> entries, std::initializer_list<entry> more) {
     entries.insert(entries.end(), more);
@@ -107,6 +124,45 @@ const scenario SCENARIOS[] = {
      .steps = on_selection_page({INSTALL}),
      .reports = {CORRUPTED},
      .exit_code = 1},
+
+    // Updates while a DAW holds a plug-in file, and on a full disk: the old
+    // file stays whole unless the new one takes its place.
+    {.name = L"update-loaded",
+     .before = {{CLAP64_FILE, content::marker}, {CLAP32_FILE, content::marker}, {FL64_FILE, content::image},
+                {FL32_FILE, content::marker}},
+     .holds = {{FL64_FILE, L"load"}},
+     .steps = on_selection_page({INSTALL}),
+     .reports = {SUCCESS_RESTART},
+     .after = plus(NEW_INSTALL, {{FL64_FILE L".old", content::image}})},
+    {.name = L"update-locked-retry",
+     .before = OLDER_INSTALL,
+     .holds = {{FL64_FILE, L"lock"}},
+     .steps = on_selection_page({INSTALL}),
+     .reports = {{FL64_FILE L"\r\n\r\n" IN_USE, nullptr, IDRETRY, true}, SUCCESS},
+     .after = NEW_INSTALL},
+    {.name = L"update-locked-cancel",
+     .before = OLDER_INSTALL,
+     .holds = {{FL64_FILE, L"lock"}},
+     .steps = on_selection_page({INSTALL}),
+     .reports = {{FL64_FILE L"\r\n\r\n" IN_USE, nullptr, IDCANCEL}, CLAP_ONLY},
+     .after = NEW_CLAP_ONLY,
+     .exit_code = 4},
+    {.name = L"update-disk-full", .small_drive = true,
+     .fl_value = L"Q:\\FL Studio\\FL64.exe",
+     .before = {{CLAP64_FILE, content::marker}, {CLAP32_FILE, content::marker},
+                {SMALL_FL_FOLDER L"\\Quenthalvox_x64.dll", content::marker},
+                {SMALL_FL_FOLDER L"\\Quenthalvox.dll", content::marker}},
+     .selection_labels = {ALL_HOSTS[0], ALL_HOSTS[1], L"Target: " SMALL_FL_FOLDER},
+     .steps = on_selection_page({INSTALL}),
+     .reports = {{SMALL_FL_FOLDER L"\\Quenthalvox_x64.dll\r\n\r\nThere is not enough free disk space on that drive.",
+                  nullptr, IDCANCEL},
+                 CLAP_ONLY},
+     .after = {{CLAP64_FILE, content::build_cl64},
+               {CLAP32_FILE, content::build_cl32},
+               {SMALL_FL_FOLDER L"\\Quenthalvox_x64.dll", content::marker},
+               {SMALL_FL_FOLDER L"\\Quenthalvox.dll", content::marker},
+               {SMALL_FL_FOLDER L"\\Quenthalvox_x64.dll.new", content::absent}},
+     .exit_code = 4},
 
     // No host at all: nothing to install, Uninstall and Cancel still work.
     {.name = L"no-host",
@@ -170,6 +226,23 @@ const scenario SCENARIOS[] = {
                {FL_FOLDER L"\\My presets.fst", content::marker},
                {STANDALONE, content::absent},
                {SHORTCUT, content::absent}}},
+
+    // What a DAW holds goes at the next restart where it can be moved aside, and
+    // is named as left where it cannot.
+    {.name = L"uninstall-held",
+     .before = {{CLAP64_FILE, content::marker}, {CLAP32_FILE, content::marker}, {FL64_FILE, content::marker},
+                {FL32_FILE, content::image}},
+     .holds = {{FL64_FILE, L"lock"}, {FL32_FILE, L"load"}},
+     .steps = on_selection_page({click(ID_UNINSTALL)}),
+     .reports = {{L"These files could not be removed:\r\n" FL64_FILE L"\r\n" IN_USE
+                  L"\r\n\r\nThese files will be removed when you restart your computer:\r\n" FL32_FILE L"\r\n",
+                  PRODUCT}},
+     .after = {{L"{S}\\Common Files\\CLAP", content::folder},
+               {L"{S}\\Common Files (x86)\\CLAP", content::folder},
+               {FL64_FILE, content::marker},
+               {FL32_FILE L".old", content::image},
+               {MAKER_FOLDER, content::folder}},
+     .exit_code = 5},
 
     // Every way of leaving the selection page without a run.
     {.name = L"selection-cancel", .steps = on_selection_page({click(IDCANCEL)})},

@@ -10,8 +10,10 @@
 #include <vector>
 
 struct report {
-    const wchar_t *text;
+    const wchar_t *text;     // may hold the paths' {S} and the like
     const wchar_t *caption;  // nullptr: the system's default error caption
+    int answer = IDOK;       // IDRETRY or IDCANCEL: a report offering both
+    bool release = false;    // the scenario's holds end before the answer
 };
 
 // The installer's report at the end of a successful install.
@@ -29,6 +31,8 @@ extern const report SUCCESS;
 #define MAKER_FOLDER L"{APPDATA}\\Brindlewoodsonics"
 #define STANDALONE L"{APPDATA}\\Brindlewoodsonics\\Quenthalvox Standalone.exe"
 #define SHORTCUT L"{STARTMENU}\\Programs\\Quenthalvox Standalone.lnk"
+// A drive of 64 KiB for scenarios with .small_drive, too small for any build.
+#define SMALL_FL_FOLDER L"Q:\\FL Studio\\Plugins\\Fruity\\Effects\\Quenthalvox"
 
 struct variable {
     const wchar_t *name;
@@ -59,11 +63,19 @@ enum class content {
     build_cl32,
     build_fl64,
     build_fl32,
+    image,  // a file byte-identical to the plug-in holder, a PE image a host can load
 };
 
 struct entry {
     const wchar_t *path;
     content what;
+};
+
+// A file held as a running host holds it, from before the start until a
+// report releases it or the run ends (plugin_holder.cpp).
+struct hold {
+    const wchar_t *path;
+    const wchar_t *how;  // "load" or "lock"
 };
 
 // Which executable the scenario starts.
@@ -95,6 +107,7 @@ struct step {
 
 struct scenario {
     const wchar_t *name;
+    bool small_drive = false;  // the runner mounts it as Q: (on the name's line, for CMake)
     // The prefix as it is: the driver's own environment and registry, no
     // scenario folder, no checks of the disk or the registry.
     bool prefix_as_is = false;
@@ -102,6 +115,7 @@ struct scenario {
     const wchar_t *fl_value = DEFAULT_FL_VALUE;  // nullptr: the whole Image-Line key is deleted
     installer_copy installer = installer_copy::as_built;
     std::vector<entry> before = {};  // created before the start
+    std::vector<hold> holds = {};
     labels selection_labels = ALL_HOSTS;
     std::vector<step> steps = {};
     std::vector<report> reports = {};  // every message box, in order
