@@ -1,15 +1,14 @@
 // Reader of the payload archive embedded in the installer: lookup of an entry
-// by name and the rebuilding and verification of its bytes.
+// by name and the rebuilding and verification of its bytes. The format is
+// described in archive_format.h.
 #pragma once
 
 #include <windows.h>
 
+#include "payload/archive_format.h"
+
 // One entry of payload_directory as the lookup found it.
-struct payload_entry {
-    DWORD checksum;
-    DWORD size;
-    const BYTE *references;  // first chunk reference: offset, count (32-bit LE each), up to the end of list
-};
+using payload_entry = archive_format::entry;
 
 // The one entry whose name begins with name. False when none or more than one
 // does, or when the directory cannot be walked to its end.

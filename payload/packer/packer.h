@@ -1,10 +1,6 @@
 // The build-time packer: turns the payload files into the installer's archive,
 // a byte pool and a directory of entries whose chunk references rebuild each
-// file from slices of the pool.
-//
-// Directory entry: name, NUL, checksum (u32 LE), size (u32 LE), then
-// (offset u32 LE, count u32 LE) references, then 8 zero bytes. Entries follow
-// each other with nothing between them; one zero byte follows the last.
+// file from slices of the pool, in the format of payload/archive_format.h.
 #pragma once
 
 #include <cstddef>
@@ -69,9 +65,6 @@ bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std:
 // relies on.
 bool verify(const std::vector<uint8_t> &pool, const std::vector<uint8_t> &directory,
             const std::vector<input_file> &inputs, std::string &error);
-
-// Low 32 bits of the 64-bit FNV-1a hash.
-uint32_t checksum(const uint8_t *bytes, size_t size);
 
 // One line: the sizes, and which layout was written.
 std::string summary(const statistics &stats);

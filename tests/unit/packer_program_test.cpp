@@ -1,5 +1,5 @@
-// The packer program as the build runs it: what it says, and what it leaves at
-// its output paths.
+// The packer program as the build runs it: what it says, what it writes, and
+// what it leaves at its output paths.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +12,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "packer_inputs.h"
 
 #ifdef PACKER_PROGRAM
 
@@ -27,7 +29,7 @@ std::string without_process_id(std::string text) {
     return text.replace(at, text.find_first_not_of("0123456789", at) - at, "N");
 }
 
-class PackerOutputs : public testing::Test {
+class PackerProgram : public testing::Test {
   protected:
     fs::path folder = fs::temp_directory_path() / ("packer_outputs_" + std::to_string(::getpid()));
 
@@ -64,7 +66,50 @@ class PackerOutputs : public testing::Test {
     }
 };
 
-TEST_F(PackerOutputs, HelpPrintsTheUsageOnStandardOutput) {
+TEST_F(PackerProgram, WritesAVerifiedArchiveAndASummary) {
+    std::vector<input_file> inputs = shaped_inputs();
+    std::string arguments;
+    size_t input_bytes = 0;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        std::string file = "in/" + std::to_string(i);
+        write(file, std::string(inputs[i].bytes.begin(), inputs[i].bytes.end()));
+        arguments += " " + inputs[i].name + "=" + file;
+        input_bytes += inputs[i].bytes.size();
+    }
+    for (std::string mode : {"", "--baseline "}) {
+        std::string said;
+        ASSERT_EQ(run(mode + "--pool pool --directory directory" + arguments, said, " 2>&1"), 0) << said;
+        std::string pool = read("pool"), directory = read("directory");
+        packer::archive written{bytes(pool.begin(), pool.end()), bytes(directory.begin(), directory.end()), {}};
+        EXPECT_TRUE(holds_rules(written, inputs));
+        EXPECT_NE(said.find("input " + std::to_string(input_bytes) + " bytes"), std::string::npos) << said;
+        EXPECT_NE(said.find("pool " + std::to_string(written.pool.size()) + " bytes"), std::string::npos);
+    }
+}
+
+TEST_F(PackerProgram, RefusesInputsItCannotPackWithAClearMessage) {
+    write("in/a", "first build");
+    std::ofstream(path("huge")).close();
+    fs::resize_file(path("huge"), uint64_t(1) << 32);  // sparse: takes no disk
+    struct {
+        std::string arguments;
+        const char *message;
+    } cases[] = {
+        {"bin/ain/a", "is not name=path"},
+        {"=in/a", "empty name"},
+        {"bin/a=in/a bin/a=in/a", "duplicate entry name"},
+        {"bin/ab=in/a bin/a=in/a", "begins the earlier name \"bin/ab\""},
+        {"bin/a=in/a bin/ab=in/a", "begins with the earlier name \"bin/a\""},
+        {"bin/a=huge", "4 GiB or larger"},
+    };
+    for (const auto &c : cases) {
+        std::string said;
+        EXPECT_EQ(run("--pool pool --directory directory " + c.arguments, said), 1) << c.arguments;
+        EXPECT_NE(said.find(c.message), std::string::npos) << said;
+    }
+}
+
+TEST_F(PackerProgram, HelpPrintsTheUsageOnStandardOutput) {
     std::string said;
     EXPECT_EQ(run("--help", said, " 2>/dev/null"), 0);
     EXPECT_EQ(said, "usage: packer [--baseline] --pool <out> --directory <out> name=path ...\n");
@@ -73,7 +118,7 @@ TEST_F(PackerOutputs, HelpPrintsTheUsageOnStandardOutput) {
 // A failed run names the file and the reason in one line and destroys nothing
 // at its output paths: not a folder, a fifo, an input however it is spelled,
 // nor an earlier archive; and it leaves nothing of its own behind.
-TEST_F(PackerOutputs, AFailedRunSaysWhyAndLeavesEverythingAsItWas) {
+TEST_F(PackerProgram, AFailedRunSaysWhyAndLeavesEverythingAsItWas) {
     write("in/a", "first build");
     write("pool", "old pool");
     write("directory", "old directory");

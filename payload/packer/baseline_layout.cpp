@@ -1,0 +1,116 @@
+#include <algorithm>
+
+#include "payload/packer/layouts.h"
+#include "payload/packer/rolling_hash.h"
+
+namespace packer {
+namespace {
+
+constexpr size_t BASELINE_ALIGNMENT = 256;
+constexpr size_t BASELINE_MIN_SLICE = 16;
+constexpr size_t BASELINE_CANDIDATES = 16;
+static_assert(BASELINE_MIN_SLICE >= WINDOW, "the baseline's lookup skips slices whose window differs");
+
+// The baseline layout: the first file whole, later files built from slices of
+// it that start on a 256-byte boundary, and their own new bytes.
+class baseline_packer {
+  public:
+    explicit baseline_packer(packing &p) : p_(p) {}
+
+    bool pack_first(const input_file &file) {
+        if (!p_.append(file.bytes.data(), file.bytes.size())) return false;
+        first_size_ = file.bytes.size();
+        index_first();
+        p_.finish_file(file);
+        return true;
+    }
+
+    bool pack_later(const input_file &file) {
+        const uint8_t *data = file.bytes.data();
+        size_t size = file.bytes.size();
+        size_t pos = 0;
+        uint64_t hash = 0;
+        bool hashed = false;
+        while (pos < size) {
+            size_t length = 0;
+            if (pos + WINDOW <= size) {
+                hash = hashed ? roll(hash, data[pos + WINDOW - 1]) : window_hash(data + pos);
+                hashed = true;
+            }
+            uint64_t slice = longest_slice(data, size, pos, hash, length);
+            if (length >= BASELINE_MIN_SLICE) {
+                p_.reuse(slice, length);
+                pos += length;
+                hashed = false;
+                continue;
+            }
+            if (!p_.append(data + pos, 1)) return false;
+            ++pos;
+        }
+        p_.finish_file(file);
+        return true;
+    }
+
+  private:
+    packing &p_;
+    uint64_t first_size_ = 0;
+    std::vector<uint32_t> heads_;  // per bucket: slice number + 1 of the latest boundary, 0 none
+    std::vector<uint32_t> next_;   // per slice number: the previous one in its bucket
+    std::vector<uint32_t> tags_;   // per slice number: a fingerprint of its window, to spare the pool
+    uint64_t mask_ = 0;
+
+    uint64_t bucket_of(uint64_t hash) const { return (mix(hash) >> 40) & mask_; }
+    static uint32_t tag_of(uint64_t hash) { return static_cast<uint32_t>(mix(hash)); }
+
+    void index_first() {
+        size_t boundaries = first_size_ / BASELINE_ALIGNMENT + 1;
+        size_t buckets = 1024;
+        while (buckets < boundaries) buckets <<= 1;
+        mask_ = buckets - 1;
+        heads_.assign(buckets, 0);
+        next_.assign(boundaries, 0);
+        tags_.assign(boundaries, 0);
+        const uint8_t *pool = p_.out.pool.data();
+        for (uint64_t at = BASELINE_ALIGNMENT; at + WINDOW <= first_size_; at += BASELINE_ALIGNMENT) {
+            uint64_t hash = window_hash(pool + at);
+            uint64_t b = bucket_of(hash);
+            size_t number = at / BASELINE_ALIGNMENT;
+            tags_[number] = tag_of(hash);
+            next_[number] = heads_[b];
+            heads_[b] = static_cast<uint32_t>(number + 1);
+        }
+    }
+
+    // hash: the window at pos. A slice whose window differs is shorter than
+    // BASELINE_MIN_SLICE and never taken, so its bytes need no comparing.
+    uint64_t longest_slice(const uint8_t *data, size_t size, size_t pos, uint64_t hash, size_t &length) const {
+        length = 0;
+        if (pos + WINDOW > size || first_size_ < BASELINE_ALIGNMENT + WINDOW) return 0;
+        const uint8_t *pool = p_.out.pool.data();
+        uint64_t best = 0;
+        uint32_t link = heads_[bucket_of(hash)];
+        uint32_t tag = tag_of(hash);
+        for (size_t tried = 0; link && tried < BASELINE_CANDIDATES; ++tried, link = next_[link - 1]) {
+            if (tags_[link - 1] != tag) continue;
+            uint64_t at = uint64_t(link - 1) * BASELINE_ALIGNMENT;
+            size_t n = forward_length(data + pos, pool + at, std::min<uint64_t>(size - pos, first_size_ - at));
+            if (n > length) {
+                length = n;
+                best = at;
+            }
+        }
+        return best;
+    }
+};
+
+}  // namespace
+
+bool pack_baseline(packing &p, const std::vector<input_file> &inputs) {
+    baseline_packer packer(p);
+    if (!packer.pack_first(inputs[0])) return false;
+    for (size_t i = 1; i < inputs.size(); ++i)
+        if (!packer.pack_later(inputs[i])) return false;
+    return true;
+}
+
+}  // namespace packer

@@ -1,0 +1,134 @@
+#include "payload/packer/match_finder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "payload/packer/rolling_hash.h"
+
+namespace packer {
+
+constexpr size_t PROBE_BYTES = 4;
+
+std::vector<match> match_finder::find(size_t k, uint64_t pool_size) {
+    base_ = all_.base(k);
+    data_ = all_.bytes(k).data();
+    size_ = all_.bytes(k).size();
+    pool_size_ = pool_size;
+    found_.clear();
+    recent_count_ = 0;
+    covered_ = cover_start_ = 0;
+    scan();
+    return std::move(found_);
+}
+
+// Positions inside a found match are skipped: a match that goes on past
+// its end is found again at the anchors after it. Only the skipped bytes
+// are left out of the index, as they are found where they came from.
+void match_finder::scan() {
+    uint64_t hash = 0;
+    bool hashed = false;
+    for (size_t at = 0; at < size_; ++at) {
+        if (at < covered_) {
+            at = covered_ - 1;
+            hashed = false;
+            continue;
+        }
+        try_recent(at);
+        if (at + WINDOW > size_) continue;
+        hash = hashed ? roll(hash, data_[at + WINDOW - 1]) : window_hash(data_ + at);
+        hashed = true;
+        uint64_t mixed = mix(hash);
+        if (!is_anchor(mixed)) continue;
+        if (at >= covered_) look_up(at, mixed);
+        index_.insert(mixed, base_ + at);
+    }
+}
+
+void match_finder::look_up(size_t at, uint64_t mixed) {
+    uint32_t tag = match_index::tag(mixed);
+    const bucket &b = index_.find(mixed);
+    for (size_t way = 0; way < BUCKET_WAYS && b.position[way]; ++way)
+        if (b.tag[way] == tag) consider(at, match_index::position(b, way, base_ + at));
+}
+
+void match_finder::try_recent(size_t at) {
+    for (size_t r = 0; r < recent_count_ && at >= covered_; ++r) {
+        int64_t source = int64_t(at) + recent_[r];
+        if (source >= 0 && probe(at, uint64_t(source))) consider(at, uint64_t(source));
+    }
+}
+
+// Whether the next few bytes at the source equal those at the position.
+bool match_finder::probe(size_t at, uint64_t source) {
+    if (at + PROBE_BYTES > size_) return false;
+    if (source >= base_) {
+        uint64_t own = source - base_;
+        return own + PROBE_BYTES <= at && std::memcmp(data_ + at, data_ + own, PROBE_BYTES) == 0;
+    }
+    // Recent distances stay in one earlier file for long stretches.
+    if (source < all_.base(probed_file_) || source >= all_.base(probed_file_ + 1))
+        probed_file_ = all_.file_of(source);
+    uint64_t from = source - all_.base(probed_file_);
+    const std::vector<uint8_t> &bytes = all_.bytes(probed_file_);
+    return from + PROBE_BYTES <= bytes.size() && std::memcmp(data_ + at, &bytes[from], PROBE_BYTES) == 0;
+}
+
+void match_finder::consider(size_t at, uint64_t source) {
+    match m = extend(at, source);
+    if (m.end - m.start < PROBE_BYTES) return;
+    remember(int64_t(source) - int64_t(at));
+    cover(m);
+    if (m.source >= base_) {
+        found_.push_back({m.start, m.end, pool_size_ + m.source - base_});
+        return;
+    }
+    size_t k = all_.file_of(m.source);
+    all_.list(k).slices(m.source - all_.base(k), m.end - m.start, m.start,
+                        [&](uint64_t offset, uint64_t count, uint64_t position) {
+                            found_.push_back({position, position + count, offset});
+                        });
+}
+
+// The longest match through the position at this source, within one
+// file. The file's own bytes are a source only where the match ends
+// before they are needed: a slice of the pool cannot overlap the bytes
+// it stands for. Backwards a match stops at the start of the last one
+// found, which saves comparing long stretches again and costs at most
+// one reference.
+match match_finder::extend(size_t at, uint64_t source) const {
+    const uint8_t *from;
+    uint64_t ahead_room, back_room, longest = UINT64_MAX;
+    if (source >= base_) {
+        uint64_t own = source - base_;
+        from = data_ + own;
+        ahead_room = longest = at - own;
+        back_room = own;
+    } else {
+        size_t k = all_.file_of(source);
+        uint64_t position = source - all_.base(k);
+        from = all_.bytes(k).data() + position;
+        ahead_room = all_.bytes(k).size() - position;
+        back_room = position;
+    }
+    size_t ahead = forward_length(data_ + at, from, std::min<uint64_t>(size_ - at, ahead_room));
+    if (ahead == 0) return {at, at, source};
+    back_room = std::min({back_room, uint64_t(at) - std::min<uint64_t>(cover_start_, at), longest - ahead});
+    size_t back = backward_length(data_ + at, from, back_room);
+    return {at - back, at + ahead, source - back};
+}
+
+void match_finder::cover(const match &m) {
+    covered_ = m.end;
+    cover_start_ = m.start;
+}
+
+void match_finder::remember(int64_t distance) {
+    size_t r = 0;
+    while (r < recent_count_ && recent_[r] != distance) ++r;
+    if (r == recent_count_ && recent_count_ < RECENT_DISTANCES) ++recent_count_;
+    if (r == RECENT_DISTANCES) r = RECENT_DISTANCES - 1;
+    for (; r > 0; --r) recent_[r] = recent_[r - 1];
+    recent_[0] = distance;
+}
+
+}  // namespace packer

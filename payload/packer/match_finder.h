@@ -1,0 +1,67 @@
+// The matches of a file with the files before it and with its own earlier
+// bytes, which the parse chooses from.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "payload/packer/contents.h"
+#include "payload/packer/match_index.h"
+
+namespace packer {
+
+// A stretch of the file, [start, end), equal to the bytes at source. A source
+// below the pool's size is a pool offset; from there on it is pool size +
+// a position in the file itself, before start. (Files are under 4 GiB.)
+struct match {
+    uint32_t start, end;
+    uint64_t source;
+    match(uint64_t first, uint64_t last, uint64_t from)
+        : start(static_cast<uint32_t>(first)), end(static_cast<uint32_t>(last)), source(from) {}
+    bool operator==(const match &other) const {
+        return start == other.start && end == other.end && source == other.source;
+    }
+};
+
+// The most recent distances between a match and its source are tried at every
+// byte that no match covers: code resumes at the same distance after a few
+// changed bytes (a relocated address).
+constexpr size_t RECENT_DISTANCES = 4;
+
+// Finds, for one file, the longest matches with the earlier files and with
+// the file's own earlier bytes around sampled anchors, and at recent
+// distances.
+class match_finder {
+  public:
+    match_finder(const contents &all, match_index &index) : all_(all), index_(index) {}
+
+    // Matches with earlier files come as the pool slices that hold them;
+    // those with the file's own bytes as pool size + their position.
+    std::vector<match> find(size_t k, uint64_t pool_size);
+
+  private:
+    const contents &all_;
+    match_index &index_;
+    uint64_t base_ = 0;  // content offset of the file
+    const uint8_t *data_ = nullptr;
+    size_t size_ = 0;
+    uint64_t pool_size_ = 0;
+    std::vector<match> found_;
+    int64_t recent_[RECENT_DISTANCES] = {};  // content offset of the source minus position
+    size_t recent_count_ = 0;
+    uint64_t covered_ = 0;      // every position before this is inside a found match
+    uint64_t cover_start_ = 0;  // start of the match that reaches covered_
+    size_t probed_file_ = 0;    // the earlier file that the last probe read
+
+    void scan();
+    void look_up(size_t at, uint64_t mixed);
+    void try_recent(size_t at);
+    bool probe(size_t at, uint64_t source);
+    void consider(size_t at, uint64_t source);
+    match extend(size_t at, uint64_t source) const;
+    void cover(const match &m);
+    void remember(int64_t distance);
+};
+
+}  // namespace packer

@@ -1,0 +1,56 @@
+// Where the match finder looks up earlier windows of the same hash.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace packer {
+
+constexpr size_t BUCKET_WAYS = 4;
+
+// Each bucket keeps a fingerprint beside every position, so that a lookup
+// touches the bytes only for windows that probably match. Positions are kept
+// in 32 bits, as the distance back from where they are looked up: beyond
+// 4 GiB of input an old one reads as a newer position, which is then just
+// compared like any other.
+struct bucket {
+    uint32_t position[BUCKET_WAYS];  // low 32 bits of position + 1, 0 empty
+    uint32_t tag[BUCKET_WAYS];
+};
+
+struct match_index {
+    std::vector<bucket> buckets;
+    unsigned shift;
+
+    explicit match_index(uint64_t indexed_bytes) {
+        unsigned bits = 10;
+        while (bits < 22 && (uint64_t(1) << bits) * 64 < indexed_bytes) ++bits;
+        buckets.assign(size_t(1) << bits, bucket{});
+        shift = 61 - bits;
+    }
+
+    static uint32_t tag(uint64_t mixed) { return static_cast<uint32_t>(mixed); }
+
+    const bucket &find(uint64_t mixed) const { return buckets[(mixed >> shift) & (buckets.size() - 1)]; }
+
+    // The position stored in a way, seen from a later position.
+    static uint64_t position(const bucket &b, size_t way, uint64_t from) {
+        return from - static_cast<uint32_t>(static_cast<uint32_t>(from) - (b.position[way] - 1));
+    }
+
+    void insert(uint64_t mixed, uint64_t position) {
+        bucket &b = buckets[(mixed >> shift) & (buckets.size() - 1)];
+        uint32_t stored = static_cast<uint32_t>(position + 1);
+        // Inside a run of one byte value keep the run's start: matches from it
+        // reach furthest. (Positions are stored plus one: this is position - 1.)
+        if (stored == 0 || (b.position[0] && b.position[0] == stored - 1 && b.tag[0] == tag(mixed))) return;
+        std::memmove(b.position + 1, b.position, (BUCKET_WAYS - 1) * sizeof *b.position);
+        std::memmove(b.tag + 1, b.tag, (BUCKET_WAYS - 1) * sizeof *b.tag);
+        b.position[0] = stored;
+        b.tag[0] = tag(mixed);
+    }
+};
+
+}  // namespace packer

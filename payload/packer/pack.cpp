@@ -1,0 +1,105 @@
+// The packer's entry points but the check of its output: the names, the
+// choice between the two layouts, and the summary.
+#include <algorithm>
+
+#include "payload/archive_format.h"
+#include "payload/packer/layouts.h"
+#include "payload/packer/packer.h"
+#include "payload/packer/packing.h"
+
+namespace packer {
+namespace {
+
+bool check_sizes(const std::vector<input_file> &inputs, std::string &error) {
+    for (const input_file &file : inputs) {
+        if (file.bytes.size() > MAX_FILE_BYTES) {
+            error = "\"" + file.name + "\" is 4 GiB or larger, too large for an entry";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool pack_layout(const std::vector<input_file> &inputs, const std::vector<uint32_t> &checksums, layout mode,
+                 archive &out, std::string &error, uint64_t pool_limit) {
+    out = archive{};
+    packing p{out, error, pool_limit, mode != layout::baseline, checksums, {}};
+    for (const input_file &file : inputs) out.stats.input_bytes += file.bytes.size();
+    // Untouched, the reserve costs no memory; it spares copying the pool as it grows.
+    out.pool.reserve(std::min(out.stats.input_bytes, pool_limit));
+    bool packed = mode == layout::baseline ? pack_baseline(p, inputs)
+                                           : pack_deduplicated(p, inputs, out.stats.input_bytes);
+    if (!packed) return false;
+    finish_archive(out);
+    return true;
+}
+
+uint64_t total_bytes(const archive &a) { return a.pool.size() + a.directory.size(); }
+
+}  // namespace
+
+// The reader takes a request to name exactly one entry: a second entry whose
+// name begins with the request is damage to it, whichever stands first.
+std::string check_names(const std::vector<input_file> &inputs) {
+    if (inputs.empty()) return "no entries to pack";
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const std::string &name = inputs[i].name;
+        if (name.empty()) return "entry " + std::to_string(i + 1) + " has an empty name";
+        for (unsigned char c : name)
+            if (c < 1 || c > 127) return "entry name \"" + name + "\" has a byte outside 1..127";
+        for (size_t j = 0; j < i; ++j) {
+            const std::string &earlier = inputs[j].name;
+            if (earlier == name) return "duplicate entry name \"" + name + "\"";
+            bool begins_earlier = earlier.compare(0, name.size(), name) == 0;
+            if (!begins_earlier && name.compare(0, earlier.size(), earlier) != 0) continue;
+            std::string how = begins_earlier ? "\" begins the earlier name \"" : "\" begins with the earlier name \"";
+            return "entry name \"" + name + how + earlier + "\": the installer would take a request for \"" +
+                   (begins_earlier ? name : earlier) + "\" to name two entries; no name may begin another";
+        }
+    }
+    return "";
+}
+
+bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std::string &error, uint64_t pool_limit) {
+    out = archive{};
+    error = check_names(inputs);
+    if (!error.empty() || !check_sizes(inputs, error)) return false;
+    pool_limit = std::min(pool_limit, MAX_POOL_BYTES);
+    std::vector<uint32_t> checksums;
+    for (const input_file &file : inputs)
+        checksums.push_back(archive_format::checksum(file.bytes.data(), file.bytes.size()));
+    if (mode == layout::baseline) return pack_layout(inputs, checksums, mode, out, error, pool_limit);
+    // Only the simple layout's size is kept while the deduplicated one is
+    // built, so that the two never take memory together.
+    archive simple;
+    if (!pack_layout(inputs, checksums, layout::baseline, simple, error, pool_limit)) return false;
+    statistics simple_stats = simple.stats;
+    simple = archive{};
+    std::string dedup_error;
+    bool packed = pack_layout(inputs, checksums, layout::deduplicated, out, dedup_error, pool_limit);
+    uint64_t simple_total = simple_stats.pool_bytes + simple_stats.directory_bytes;
+    uint64_t dedup_total = packed ? total_bytes(out) : 0;
+    if (!packed || dedup_total > simple_total) {
+        if (!pack_layout(inputs, checksums, layout::baseline, out, error, pool_limit)) return false;
+        out.stats.simple_layout_written = true;
+    }
+    out.stats.simple_layout_bytes = simple_total;
+    out.stats.deduplicated_bytes = dedup_total;
+    return true;
+}
+
+std::string summary(const statistics &s) {
+    std::string line = "packer: " + std::to_string(s.entries) + " entries, input " + std::to_string(s.input_bytes) +
+                       " bytes, pool " + std::to_string(s.pool_bytes) + " bytes, directory " +
+                       std::to_string(s.directory_bytes) + " bytes, reused " + std::to_string(s.reused_bytes) +
+                       " bytes, new " + std::to_string(s.new_bytes) + " bytes, " + std::to_string(s.references) +
+                       " references";
+    if (!s.simple_layout_written)
+        return s.simple_layout_bytes ? line + "; simple layout " + std::to_string(s.simple_layout_bytes) + " bytes"
+                                     : line;
+    if (!s.deduplicated_bytes) return line + "; simple layout written, as the deduplicated pool would outgrow its limit";
+    return line + "; simple layout written, as the deduplicated one would take " +
+           std::to_string(s.deduplicated_bytes) + " bytes";
+}
+
+}  // namespace packer

@@ -1,0 +1,175 @@
+#include "payload/packer/parse.h"
+
+#include <algorithm>
+
+namespace packer {
+namespace {
+
+// Every chunk reference, a reused slice or a run of new bytes, costs this
+// many directory bytes.
+constexpr uint64_t REFERENCE_BYTES = 8;
+// At most this many parses of a file (see cheapest_parse).
+constexpr size_t PARSE_ROUNDS = 4;
+
+// Drops every match that another one contains: it could only stand where the
+// other does, at the same price. What is left has rising starts and ends.
+void keep_outermost(std::vector<match> &matches) {
+    std::sort(matches.begin(), matches.end(), [](const match &a, const match &b) {
+        if (a.start != b.start) return a.start < b.start;
+        if (a.end != b.end) return a.end > b.end;
+        return a.source < b.source;
+    });
+    size_t kept = 0;
+    uint64_t reach = 0;
+    for (const match &m : matches) {
+        if (kept && m.end <= reach) continue;
+        matches[kept++] = m;
+        reach = m.end;
+    }
+    matches.erase(matches.begin() + kept, matches.end());
+}
+
+// The cheapest parse of a file into reused slices and runs of new bytes,
+// over the given matches. A slice costs its reference; a run of new bytes
+// costs its bytes and its reference. Where two matches overlap the parse
+// switches from one to the other anywhere in the overlap, at one reference;
+// between two matches that do not meet stands a run of new bytes. State 0 is
+// the file's start; state i + 1 ends with matches[i] used up to its end.
+class parser {
+  public:
+    parser(const std::vector<match> &matches, uint64_t size, const later_copies &later, size_t file)
+        : matches_(matches), size_(size), later_(later), file_(file), cost_(matches.size() + 1),
+          from_(matches.size() + 1), after_gap_(matches.size() + 1) {}
+
+    std::vector<step> parse() {
+        cost_[0] = 0;
+        for (size_t i = 0; i < matches_.size(); ++i) reach(i);
+        return steps(best_end());
+    }
+
+  private:
+    const std::vector<match> &matches_;
+    uint64_t size_;
+    const later_copies &later_;
+    size_t file_;
+    std::vector<uint64_t> cost_;
+    std::vector<uint32_t> from_;
+    std::vector<bool> after_gap_;
+    std::vector<uint32_t> overlapping_;  // states that reach the next start, cheapest first from head_
+    size_t head_ = 0;
+    size_t passed_ = 0;              // states that end before the next start
+    uint64_t gap_best_ = UINT64_MAX;  // least cost - end * COST_SCALE of those, plus an offset
+    uint32_t gap_from_ = 0;
+
+    uint64_t end_of(size_t state) const { return state ? matches_[state - 1].end : 0; }
+    uint64_t reference_cost(uint64_t position) const { return REFERENCE_BYTES * later_.weight(file_, position); }
+
+    // gap_best_ holds cost - end * COST_SCALE shifted by size_ * COST_SCALE,
+    // so that it stays unsigned.
+    void pass_states_before(uint64_t start, size_t states) {
+        for (; passed_ < states && end_of(passed_) < start; ++passed_) {
+            uint64_t value = cost_[passed_] + (size_ - end_of(passed_)) * COST_SCALE;
+            if (value < gap_best_) {
+                gap_best_ = value;
+                gap_from_ = static_cast<uint32_t>(passed_);
+            }
+        }
+        while (head_ < overlapping_.size() && overlapping_[head_] < passed_) ++head_;
+    }
+
+    void reach(size_t i) {
+        const match &m = matches_[i];
+        size_t state = i + 1;
+        if (state == 1) overlapping_.push_back(0);
+        pass_states_before(m.start, state);
+        uint64_t price = reference_cost(m.start);
+        cost_[state] = UINT64_MAX;
+        if (head_ < overlapping_.size()) {
+            cost_[state] = cost_[overlapping_[head_]] + price;
+            from_[state] = overlapping_[head_];
+        }
+        if (gap_best_ != UINT64_MAX) {
+            uint64_t via_gap = gap_best_ - (size_ - m.start) * COST_SCALE + 2 * price;
+            if (via_gap < cost_[state]) {
+                cost_[state] = via_gap;
+                from_[state] = gap_from_;
+                after_gap_[state] = true;
+            }
+        }
+        while (overlapping_.size() > head_ && cost_[overlapping_.back()] >= cost_[state]) overlapping_.pop_back();
+        overlapping_.push_back(static_cast<uint32_t>(state));
+    }
+
+    size_t best_end() const {
+        size_t best = 0;
+        uint64_t best_cost = UINT64_MAX;
+        for (size_t state = 0; state < cost_.size(); ++state) {
+            uint64_t end = end_of(state);
+            uint64_t total = cost_[state];
+            if (end < size_) total += (size_ - end) * COST_SCALE + reference_cost(end);
+            if (total < best_cost) {
+                best_cost = total;
+                best = state;
+            }
+        }
+        return best;
+    }
+
+    std::vector<step> steps(size_t state) const {
+        std::vector<step> out;
+        if (end_of(state) < size_) out.push_back({end_of(state), size_, NEW});
+        for (; state; state = from_[state]) {
+            const match &m = matches_[state - 1];
+            uint64_t start = after_gap_[state] ? m.start : std::max<uint64_t>(m.start, end_of(from_[state]));
+            out.push_back({start, m.end, m.source + (start - m.start)});
+            if (after_gap_[state]) out.push_back({end_of(from_[state]), m.start, NEW});
+        }
+        std::reverse(out.begin(), out.end());
+        return out;
+    }
+};
+
+std::vector<step> parse_once(std::vector<match> matches, uint64_t size, const later_copies &later, size_t k) {
+    keep_outermost(matches);
+    return parser(matches, size, later, k).parse();
+}
+
+// A match with the file's own earlier bytes takes the slices that hold
+// them: where the parse left them new, one, and where it reused other
+// bytes for them, those. So each piece is priced as one reference.
+std::vector<match> through_parse(const std::vector<match> &matches, const std::vector<step> &parse,
+                                 uint64_t pool_size) {
+    std::vector<match> pieces;
+    for (const match &m : matches) {
+        if (m.source < pool_size) {
+            pieces.push_back(m);
+            continue;
+        }
+        uint64_t from = m.source - pool_size, last = from + (m.end - m.start);
+        auto s = std::upper_bound(parse.begin(), parse.end(), from,
+                                  [](uint64_t at, const step &x) { return at < x.end; });
+        for (; s != parse.end() && s->start < last; ++s) {
+            uint64_t first = std::max<uint64_t>(from, s->start), end = std::min<uint64_t>(last, s->end);
+            uint64_t source = s->source == NEW ? pool_size + first : s->source + (first - s->start);
+            pieces.push_back({m.start + (first - from), m.start + (end - from), source});
+        }
+    }
+    return pieces;
+}
+
+}  // namespace
+
+// A parse prices matches with the file's own bytes by the parse before it,
+// until the two agree.
+std::vector<step> cheapest_parse(const std::vector<match> &matches, uint64_t pool_size, uint64_t size,
+                                 const later_copies &later, size_t k) {
+    std::vector<step> parse = parse_once(matches, size, later, k);
+    for (size_t round = 1; round < PARSE_ROUNDS; ++round) {
+        std::vector<step> next = parse_once(through_parse(matches, parse, pool_size), size, later, k);
+        if (next == parse) break;
+        parse = std::move(next);
+    }
+    return parse;
+}
+
+}  // namespace packer

@@ -1,0 +1,24 @@
+// The priced parse of a file into reused slices and runs of new bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "payload/packer/later_copies.h"
+#include "payload/packer/match_finder.h"
+
+namespace packer {
+
+// One step of a file's parse: a reused slice, or new bytes when source is NEW.
+constexpr uint64_t NEW = UINT64_MAX;
+using step = match;
+
+// The parse of file k, of size bytes, over its matches (as the match finder
+// gives them for a pool of pool_size bytes) at the least price in pool and
+// directory bytes, for it and for the later files that follow its slices.
+// Its steps cover the file in order.
+std::vector<step> cheapest_parse(const std::vector<match> &matches, uint64_t pool_size, uint64_t size,
+                                 const later_copies &later, size_t k);
+
+}  // namespace packer

@@ -1,0 +1,80 @@
+// The choice between the layouts, the names, the limits.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "packer_inputs.h"
+#include "payload/packer/packer.h"
+
+namespace {
+
+TEST(Packer, SameInputGivesSameBytes) {
+    std::vector<input_file> inputs = shaped_inputs();
+    for (layout mode : {layout::deduplicated, layout::baseline}) {
+        packer::archive first = pack_ok(inputs, mode);
+        packer::archive second = pack_ok(inputs, mode);
+        EXPECT_EQ(first.pool, second.pool);
+        EXPECT_EQ(first.directory, second.directory);
+    }
+}
+
+TEST(Packer, RefusesNamesTheReaderCannotServe) {
+    bytes data = random_bytes(100, 3);
+    struct {
+        std::vector<std::string> names;
+        const char *message;
+    } cases[] = {
+        {{}, "no entries"},
+        {{"bin/a", ""}, "empty name"},
+        {{"bin/a", "bin/b", "bin/a"}, "duplicate entry name \"bin/a\""},
+        {{"bin/abc", "bin/ab"}, "begins the earlier name \"bin/abc\""},
+        {{"bin/ab", "bin/x", "bin/abc"}, "\"bin/abc\" begins with the earlier name \"bin/ab\""},
+        {{"bin/\x80"}, "outside 1..127"},
+        {{std::string("bin/a\0b", 7)}, "outside 1..127"},
+    };
+    for (const auto &c : cases) {
+        std::vector<input_file> inputs;
+        for (const std::string &name : c.names) inputs.push_back({name, data});
+        SCOPED_TRACE(c.message);
+        packer::archive a;
+        std::string error;
+        EXPECT_FALSE(packer::pack(inputs, layout::deduplicated, a, error));
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+        EXPECT_EQ(packer::check_names(inputs), error);
+    }
+}
+
+// Short stretches of the first file, each on a 256-byte boundary and in a
+// shuffled order: the simple layout finds every one, the deduplicated one
+// samples too sparsely to, and so is larger.
+TEST(Packer, WritesTheSimpleLayoutWhenItIsSmaller) {
+    bytes first = random_bytes(256 * 400, 21), second;
+    for (size_t i = 0; i < 400; ++i) {
+        size_t at = 256 * ((i * 7919) % 400);
+        second = concat({second, bytes(first.begin() + at, first.begin() + at + 24)});
+    }
+    std::vector<input_file> inputs = {{"a", first}, {"b", second}};
+    packer::archive dedup = pack_ok(inputs, layout::deduplicated);
+    packer::archive baseline = pack_ok(inputs, layout::baseline);
+    EXPECT_TRUE(dedup.stats.simple_layout_written);
+    EXPECT_GT(dedup.stats.deduplicated_bytes, baseline.pool.size() + baseline.directory.size());
+    EXPECT_EQ(dedup.pool, baseline.pool);
+    EXPECT_EQ(dedup.directory, baseline.directory);
+    EXPECT_TRUE(holds_baseline_layout(dedup, inputs));
+    EXPECT_NE(packer::summary(dedup.stats).find("simple layout written"), std::string::npos);
+}
+
+TEST(Packer, RefusesAPoolBeyondItsLimit) {
+    std::vector<input_file> inputs = {{"a", random_bytes(300, 5)}, {"b", random_bytes(300, 6)}};
+    for (layout mode : {layout::deduplicated, layout::baseline}) {
+        packer::archive a;
+        std::string error;
+        EXPECT_FALSE(packer::pack(inputs, mode, a, error, 500));
+        EXPECT_NE(error.find("32-bit offsets"), std::string::npos) << error;
+        EXPECT_TRUE(packer::pack(inputs, mode, a, error, 600)) << error;
+    }
+}
+
+}  // namespace
