@@ -70,16 +70,21 @@ bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std:
         checksums.push_back(archive_format::checksum(file.bytes.data(), file.bytes.size()));
     if (mode == layout::baseline) return pack_layout(inputs, checksums, mode, out, error, pool_limit);
     // Only the simple layout's size is kept while the deduplicated one is
-    // built, so that the two never take memory together.
+    // built, so that the two never take memory together. The limit holds for
+    // the layout written: either may be the one that fits.
     archive simple;
-    if (!pack_layout(inputs, checksums, layout::baseline, simple, error, pool_limit)) return false;
-    statistics simple_stats = simple.stats;
+    std::string simple_error;
+    bool simple_fits = pack_layout(inputs, checksums, layout::baseline, simple, simple_error, pool_limit);
+    uint64_t simple_total = simple_fits ? total_bytes(simple) : 0;
     simple = archive{};
     std::string dedup_error;
     bool packed = pack_layout(inputs, checksums, layout::deduplicated, out, dedup_error, pool_limit);
-    uint64_t simple_total = simple_stats.pool_bytes + simple_stats.directory_bytes;
+    if (!packed && !simple_fits) {
+        error = dedup_error;
+        return false;
+    }
     uint64_t dedup_total = packed ? total_bytes(out) : 0;
-    if (!packed || dedup_total > simple_total) {
+    if (!packed || (simple_fits && dedup_total > simple_total)) {
         if (!pack_layout(inputs, checksums, layout::baseline, out, error, pool_limit)) return false;
         out.stats.simple_layout_written = true;
     }

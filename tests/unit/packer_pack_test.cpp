@@ -75,6 +75,15 @@ TEST(Packer, RefusesAPoolBeyondItsLimit) {
         EXPECT_NE(error.find("32-bit offsets"), std::string::npos) << error;
         EXPECT_TRUE(packer::pack(inputs, mode, a, error, 600)) << error;
     }
+    // The second file is the first moved by one byte: only the deduplicated
+    // layout, the one written, keeps it within the limit.
+    inputs[1].bytes = concat({{0}, inputs[0].bytes});
+    packer::archive a;
+    std::string error;
+    EXPECT_FALSE(packer::pack(inputs, layout::baseline, a, error, 500));
+    EXPECT_TRUE(packer::pack(inputs, layout::deduplicated, a, error, 500)) << error;
+    EXPECT_FALSE(a.stats.simple_layout_written);
+    EXPECT_TRUE(holds_rules(a, inputs));
 }
 
 }  // namespace
