@@ -36,6 +36,18 @@ bool pack_layout(const std::vector<input_file> &inputs, const std::vector<uint32
 
 uint64_t total_bytes(const archive &a) { return a.pool.size() + a.directory.size(); }
 
+std::string hex_digits(unsigned char c) {
+    const char digits[] = "0123456789abcdef";
+    return {digits[c >> 4], digits[c & 15]};
+}
+
+// The name quoted on one line, whatever bytes it holds.
+std::string quoted_name(const std::string &name) {
+    std::string shown = "\"";
+    for (unsigned char c : name) shown += c >= 0x20 && c < 0x7f ? std::string(1, c) : "\\x" + hex_digits(c);
+    return shown + "\"";
+}
+
 }  // namespace
 
 // The reader takes a request to name exactly one entry: a second entry whose
@@ -45,8 +57,11 @@ std::string check_names(const std::vector<input_file> &inputs) {
     for (size_t i = 0; i < inputs.size(); ++i) {
         const std::string &name = inputs[i].name;
         if (name.empty()) return "entry " + std::to_string(i + 1) + " has an empty name";
+        // A control character would break the listing of the entries, one a line.
         for (unsigned char c : name)
-            if (c < 1 || c > 127) return "entry name \"" + name + "\" has a byte outside 1..127";
+            if (c < 0x20 || c >= 0x7f)
+                return "entry name " + quoted_name(name) + " has the byte 0x" + hex_digits(c) +
+                       "; names take printable ASCII characters only (0x20 to 0x7e)";
         for (size_t j = 0; j < i; ++j) {
             const std::string &earlier = inputs[j].name;
             if (earlier == name) return "duplicate entry name \"" + name + "\"";

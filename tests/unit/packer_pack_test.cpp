@@ -31,8 +31,11 @@ TEST(Packer, RefusesNamesTheReaderCannotServe) {
         {{"bin/a", "bin/b", "bin/a"}, "duplicate entry name \"bin/a\""},
         {{"bin/abc", "bin/ab"}, "begins the earlier name \"bin/abc\""},
         {{"bin/ab", "bin/x", "bin/abc"}, "\"bin/abc\" begins with the earlier name \"bin/ab\""},
-        {{"bin/\x80"}, "outside 1..127"},
-        {{std::string("bin/a\0b", 7)}, "outside 1..127"},
+        {{"bin/\x80"}, "\"bin/\\x80\" has the byte 0x80; names take printable ASCII characters only"},
+        {{std::string("bin/a\0b", 7)}, "\"bin/a\\x00b\" has the byte 0x00"},
+        {{"bin/a\nb"}, "\"bin/a\\x0ab\" has the byte 0x0a"},
+        {{"bin/a", "bin/\x01"}, "\"bin/\\x01\" has the byte 0x01"},
+        {{"bin/\x7f"}, "\"bin/\\x7f\" has the byte 0x7f"},
     };
     for (const auto &c : cases) {
         std::vector<input_file> inputs;
