@@ -5,6 +5,7 @@
 // checksum and source, then a one-line summary.
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -102,7 +103,13 @@ int main(int argc, char **argv) {
     case request::pack: break;
     }
     std::string error;
-    if (run(o, error)) return 0;
+    try {
+        if (run(o, error)) return 0;
+    } catch (const std::bad_alloc &) {
+        // Whatever the run had written is undone on the way out.
+        std::fputs("packer: out of memory while packing; the outputs are left as they were\n", stderr);
+        return 1;
+    }
     std::fprintf(stderr, "packer: %s\n", error.c_str());
     return 1;
 }

@@ -46,10 +46,12 @@ class PackerProgram : public testing::Test {
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    // Runs the packer in the folder; said gets what reaches the pipe through
-    // the shell redirection shown (by default, standard error only).
-    int run(const std::string &arguments, std::string &said, const char *shown = " 2>&1 >/dev/null") const {
-        std::string command = "cd " + folder.string() + " && " + PACKER_PROGRAM + " " + arguments + shown;
+    // Runs the packer in the folder, after the shell words given; said gets
+    // what reaches the pipe through the redirection shown (by default,
+    // standard error only).
+    int run(const std::string &arguments, std::string &said, const char *shown = " 2>&1 >/dev/null",
+            const std::string &before = "") const {
+        std::string command = "cd " + folder.string() + " && " + before + PACKER_PROGRAM + " " + arguments + shown;
         FILE *pipe = ::popen(command.c_str(), "r");
         said.clear();
         char buffer[256];
@@ -117,7 +119,8 @@ TEST_F(PackerProgram, HelpPrintsTheUsageOnStandardOutput) {
 
 // A failed run names the file and the reason in one line and destroys nothing
 // at its output paths: not a folder, a fifo, an input however it is spelled,
-// nor an earlier archive; and it leaves nothing of its own behind.
+// nor an earlier archive; and it leaves nothing of its own behind. It never
+// waits on a fifo, and running out of memory is one of these failures.
 TEST_F(PackerProgram, AFailedRunSaysWhyAndLeavesEverythingAsItWas) {
     write("in/a", "first build");
     write("pool", "old pool");
@@ -125,8 +128,10 @@ TEST_F(PackerProgram, AFailedRunSaysWhyAndLeavesEverythingAsItWas) {
     fs::create_directory(path("empty"));
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
     fs::create_hard_link(path("in/a"), path("link"));
+    std::ofstream(path("big")).close();
+    fs::resize_file(path("big"), uint64_t(1) << 30);  // sparse: takes no disk
     struct {
-        std::string pool, directory, input_b, message;
+        std::string pool, directory, input_b, message, before = "";
     } cases[] = {
         {"empty", "directory", "missing", "output \"empty\" is a folder"},
         {"in/a", "directory", "missing", "output \"in/a\" is also the input \"in/a\""},
@@ -135,13 +140,17 @@ TEST_F(PackerProgram, AFailedRunSaysWhyAndLeavesEverythingAsItWas) {
         {"pool", "fifo", "missing", "output \"fifo\" is not a regular file"},
         {"pool", "in/../pool", "missing", "--pool and --directory are the same file \"pool\""},
         {"pool", "directory", "missing", "cannot open \"missing\": No such file or directory"},
-        {"pool", "directory", "empty", "cannot read \"empty\": Is a directory"},
+        {"pool", "directory", "empty", "input \"empty\" is a folder"},
+        {"pool", "directory", "fifo", "input \"fifo\" is not a regular file", "timeout 10 "},
+        {"pool", "directory", "big", "out of memory while packing; the outputs are left as they were", "ulimit -v 500000; "},
         {"pool", "none/directory", "in/a", "cannot create \"none/directory.packing-N\": No such file or directory"},
     };
     std::vector<std::string> before = files();
     for (const auto &c : cases) {
         std::string said;
-        EXPECT_EQ(run("--pool " + c.pool + " --directory " + c.directory + " bin/a=in/a bin/b=" + c.input_b, said), 1);
+        EXPECT_EQ(run("--pool " + c.pool + " --directory " + c.directory + " bin/a=in/a bin/b=" + c.input_b, said,
+                      " 2>&1 >/dev/null", c.before),
+                  1);
         EXPECT_EQ(without_process_id(said), "packer: " + c.message + "\n");
     }
     EXPECT_EQ(files(), before);
