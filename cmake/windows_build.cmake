@@ -91,14 +91,14 @@ target_link_options(plugin_holder PRIVATE -municode -static)
 
 include(${CMAKE_SOURCE_DIR}/cmake/windows_bench.cmake)
 
-# Authenticode signing, the build's last step. The host build leaves its signing
-# settings in this folder; without a certificate the build is the unsigned one.
-set(signing_settings ${CMAKE_BINARY_DIR}/signing-settings.cmake)
-include(${signing_settings} OPTIONAL RESULT_VARIABLE signing_settings_found)
-if(signing_settings_found)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${signing_settings})
-endif()
+# Authenticode signing, the build's last step, with the settings the host build
+# passes; without a certificate the build is the unsigned one.
 if(QUENTHALVOX_SIGNING_CERTIFICATE)
+    # Rewritten only when a setting changes, so that the installer is signed
+    # again exactly then.
+    set(signing_settings ${CMAKE_BINARY_DIR}/signing-settings.txt)
+    file(CONFIGURE OUTPUT ${signing_settings}
+        CONTENT "${QUENTHALVOX_SIGNING_CERTIFICATE}\n${QUENTHALVOX_SIGNING_URL}\n${QUENTHALVOX_TIMESTAMP_URL}\n")
     find_program(OSSLSIGNCODE osslsigncode REQUIRED)
     # The linker's output is named as unsigned; the installer's own path holds
     # the signed installer, or nothing while signing fails.
@@ -123,4 +123,7 @@ if(QUENTHALVOX_SIGNING_CERTIFICATE)
         COMMENT "Signing the installer"
         VERBATIM)
     add_custom_target(signed_installer ALL DEPENDS ${signing_stamp})
+else()
+    # A signed build's linker output must not outlive it.
+    file(REMOVE ${CMAKE_BINARY_DIR}/${installer}-unsigned.exe)
 endif()
