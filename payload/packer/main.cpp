@@ -82,6 +82,7 @@ bool run(const options &o, std::string &error) {
     if (!split_arguments(o.arguments, inputs, paths, error)) return false;
     error = packer::check_outputs(o.pool_path, o.directory_path, paths);
     if (!error.empty()) return false;
+    packer::clear_interrupted_runs(o.pool_path, o.directory_path);
     for (size_t i = 0; i < inputs.size(); ++i)
         if (!packer::read_file(paths[i], inputs[i].bytes, error)) return false;
     packer::archive archive;

@@ -1,10 +1,12 @@
 #include "payload/packer/output_files.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "payload/packer/input_files.h"
@@ -13,6 +15,13 @@ namespace packer {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Beside each output, named after the run's process: the new file before it
+// is renamed into place, and the earlier file while the pair is replaced.
+const char STAGED[] = ".packing-";
+const char PREVIOUS[] = ".previous-";
+
+std::string beside(const std::string &path, const char *kind, long pid) { return path + kind + std::to_string(pid); }
 
 // Both the same file, by identity when they exist (links, other spellings),
 // by resolved path when one is yet to be written.
@@ -36,17 +45,15 @@ std::string check_output(const std::string &path, const std::vector<std::string>
     return "";
 }
 
-// An output is written to a new file beside its destination and renamed into
-// place only once the whole archive has been checked, so that a failed run
-// leaves whatever stood at the destination as it was.
-struct staged_output {
+struct output {
     std::string path;
-    std::string staged;   // the new file, once created
-    bool placed = false;  // staged has been renamed to path
+    std::string staged;    // the new file, once created
+    std::string previous;  // the earlier file, once set aside
+    bool placed = false;   // staged has been renamed to path
 };
 
-bool stage(staged_output &out, const std::vector<uint8_t> &bytes, std::string &error) {
-    std::string staged = out.path + ".packing-" + std::to_string(::getpid());
+bool stage(output &out, const std::vector<uint8_t> &bytes, std::string &error) {
+    std::string staged = beside(out.path, STAGED, ::getpid());
     // "x": create it or fail, never take over a file this run did not create.
     FILE *file = std::fopen(staged.c_str(), "wbx");
     if (!file) {
@@ -64,7 +71,18 @@ bool stage(staged_output &out, const std::vector<uint8_t> &bytes, std::string &e
     return written;
 }
 
-bool place(staged_output &out, std::string &error) {
+bool set_aside(output &out, std::string &error) {
+    std::string previous = beside(out.path, PREVIOUS, ::getpid());
+    if (std::rename(out.path.c_str(), previous.c_str()) == 0) {
+        out.previous = previous;
+        return true;
+    }
+    if (errno == ENOENT) return true;  // nothing there yet
+    error = failure("move the earlier " + in_quotes(out.path) + " aside to", previous, errno);
+    return false;
+}
+
+bool place(output &out, std::string &error) {
     if (std::rename(out.staged.c_str(), out.path.c_str()) != 0) {
         error = failure("rename " + in_quotes(out.staged) + " to", out.path, errno);
         return false;
@@ -73,21 +91,68 @@ bool place(staged_output &out, std::string &error) {
     return true;
 }
 
-// Removes only what this run created: the staged file, or the output it became.
-void discard(const staged_output &out) {
-    if (out.placed) std::remove(out.path.c_str());
-    else if (!out.staged.empty()) std::remove(out.staged.c_str());
+// The earlier file back at its path, or the path emptied of the new one when
+// there was none. A previous file already gone has been put back.
+bool put_back(output &out) {
+    if (!out.previous.empty()) {
+        if (std::rename(out.previous.c_str(), out.path.c_str()) != 0 && errno != ENOENT) return false;
+        out.previous.clear();
+    } else if (out.placed) {
+        std::remove(out.path.c_str());
+    }
+    out.placed = false;
+    return true;
 }
 
+// The pool first and the directory only once it is back, so that a failure
+// leaves a path empty rather than two files of different runs. The
+// directory's staged file goes last: while it is there, the next run takes
+// the replacement as unfinished and puts the earlier pair back.
+bool roll_back(output &pool, output &directory) {
+    if (!put_back(pool) || !put_back(directory)) return false;
+    for (output *out : {&pool, &directory})
+        if (!out->staged.empty()) std::remove(out->staged.c_str());
+    return true;
+}
+
+// Rolls back whatever is left undone, also when an exception leaves the run.
+struct replacement {
+    output pool, directory;
+    bool ended = false;
+    ~replacement() {
+        if (!ended) roll_back(pool, directory);
+    }
+};
+
 // Reads the staged files back so that what is verified is what the build embeds.
-bool verify_staged(const staged_output &pool_file, const staged_output &directory_file,
-                   const std::vector<input_file> &inputs, std::string &error) {
+bool verify_staged(const output &pool_file, const output &directory_file, const std::vector<input_file> &inputs,
+                   std::string &error) {
     std::vector<uint8_t> pool, directory;
     if (!read_file(pool_file.staged, pool, error) || !read_file(directory_file.staged, directory, error)) return false;
     if (verify(pool, directory, inputs, error)) return true;
     error = "the written archive fails its check: " + error;
     return false;
 }
+
+// The process ids in the names of the files runs left beside path.
+void add_runs(const std::string &path, std::set<long> &pids) {
+    fs::path folder = fs::path(path).parent_path();
+    std::string name = fs::path(path).filename().string();
+    std::error_code code;
+    for (fs::directory_iterator it(folder.empty() ? "." : folder, code), end; !code && it != end; it.increment(code)) {
+        std::string file = it->path().filename().string();
+        for (std::string prefix : {name + STAGED, name + PREVIOUS}) {
+            if (file.compare(0, prefix.size(), prefix) != 0) continue;
+            std::string digits = file.substr(prefix.size());
+            if (!digits.empty() && digits.size() < 10 && digits.find_first_not_of("0123456789") == std::string::npos)
+                pids.insert(std::stol(digits));
+        }
+    }
+}
+
+// Gone, or an earlier process that had this one's id.
+bool gone(long pid) { return pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH); }
+
 }  // namespace
 
 std::string check_outputs(const std::string &pool_path, const std::string &directory_path,
@@ -97,14 +162,39 @@ std::string check_outputs(const std::string &pool_path, const std::string &direc
     return error.empty() ? check_output(directory_path, inputs) : error;
 }
 
+void clear_interrupted_runs(const std::string &pool_path, const std::string &directory_path) {
+    std::set<long> pids;
+    add_runs(pool_path, pids);
+    add_runs(directory_path, pids);
+    for (long pid : pids) {
+        if (!gone(pid)) continue;
+        output pool{pool_path, beside(pool_path, STAGED, pid), beside(pool_path, PREVIOUS, pid)};
+        output directory{directory_path, beside(directory_path, STAGED, pid), beside(directory_path, PREVIOUS, pid)};
+        // Until the new directory is in place, the earlier pair is the archive.
+        std::error_code code;
+        if (fs::exists(directory.staged, code)) {
+            roll_back(pool, directory);
+            continue;
+        }
+        for (const output &out : {pool, directory}) {
+            std::remove(out.staged.c_str());
+            std::remove(out.previous.c_str());
+        }
+    }
+}
+
 bool write_archive(const std::string &pool_path, const std::string &directory_path, const archive &archive,
                    const std::vector<input_file> &inputs, std::string &error) {
-    staged_output pool{pool_path}, directory{directory_path};
-    bool done = stage(pool, archive.pool, error) && stage(directory, archive.directory, error) &&
-                verify_staged(pool, directory, inputs, error) && place(pool, error) && place(directory, error);
-    if (!done) {
-        discard(pool);
-        discard(directory);
+    replacement pair{{pool_path}, {directory_path}};
+    bool done = stage(pair.pool, archive.pool, error) && stage(pair.directory, archive.directory, error) &&
+                verify_staged(pair.pool, pair.directory, inputs, error) && set_aside(pair.pool, error) &&
+                set_aside(pair.directory, error) && place(pair.pool, error) && place(pair.directory, error);
+    pair.ended = true;
+    if (done) {
+        for (const output *out : {&pair.pool, &pair.directory})
+            if (!out->previous.empty()) std::remove(out->previous.c_str());
+    } else if (!roll_back(pair.pool, pair.directory)) {
+        error += "; the next run of the packer puts the earlier archive back";
     }
     return done;
 }

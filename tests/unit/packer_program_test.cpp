@@ -21,12 +21,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The name of the file the packer writes beside an output carries its process id.
+// The names of the files the packer keeps beside an output carry its process id.
 std::string without_process_id(std::string text) {
-    size_t at = text.find(".packing-");
-    if (at == std::string::npos) return text;
-    at += sizeof ".packing-" - 1;
-    return text.replace(at, text.find_first_not_of("0123456789", at) - at, "N");
+    for (std::string kind : {".packing-", ".previous-"})
+        for (size_t at = text.find(kind); at != std::string::npos; at = text.find(kind, at + 1)) {
+            at += kind.size();
+            text.replace(at, text.find_first_not_of("0123456789", at) - at, "N");
+        }
+    return text;
 }
 
 class PackerProgram : public testing::Test {
@@ -164,6 +166,57 @@ TEST_F(PackerProgram, AFailedRunSaysWhyAndLeavesEverythingAsItWas) {
     EXPECT_EQ(run("--pool pool --directory directory bin/a=in/a", said), 0) << said;
     EXPECT_EQ(read("pool"), "first build");
     EXPECT_EQ(files(), before);
+}
+
+// In a sticky folder a run as another user may move its own pool aside but
+// not root's directory: the replacement fails half-way, and the earlier pair
+// is put back whole.
+TEST_F(PackerProgram, AReplacementThatFailsHalfWayPutsTheEarlierPairBack) {
+    if (::geteuid() != 0) GTEST_SKIP() << "acting as another user takes root";
+    write("in/a", "first build");
+    fs::create_directory(path("shared"));
+    fs::permissions(path("shared"), fs::perms::all | fs::perms::sticky_bit);
+    write("shared/pool", "old pool");
+    write("shared/directory", "old directory");
+    ASSERT_EQ(::chown(path("shared/pool").c_str(), 65534, 65534), 0);
+    std::vector<std::string> before = files();
+    std::string said;
+    EXPECT_EQ(run("--pool shared/pool --directory shared/directory bin/a=in/a", said, " 2>&1 >/dev/null",
+                  "setpriv --reuid=65534 --regid=65534 --clear-groups "),
+              1);
+    EXPECT_EQ(without_process_id(said), "packer: cannot move the earlier \"shared/directory\" aside to "
+                                        "\"shared/directory.previous-N\": Operation not permitted\n");
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(read("shared/pool"), "old pool");
+    EXPECT_EQ(read("shared/directory"), "old directory");
+}
+
+// A run killed between placing its pool and its directory leaves the earlier
+// pair set aside; the next run puts it back before anything else, even when
+// it fails itself, and clears what the killed run left. A running packer's
+// files are not touched.
+TEST_F(PackerProgram, TheNextRunFinishesAKilledOne) {
+    pid_t killed = ::fork();
+    if (killed == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(killed, nullptr, 0), killed);
+    std::string dead = std::to_string(killed), running = std::to_string(::getpid());
+    write("in/a", "first build");
+    write("pool", "new pool");
+    write("pool.previous-" + dead, "old pool");
+    write("directory.previous-" + dead, "old directory");
+    write("directory.packing-" + dead, "new directory");
+    write("pool.packing-" + running, "a running packer's");
+    std::string said;
+    EXPECT_EQ(run("--pool pool --directory directory bin/a=missing", said), 1);
+    EXPECT_EQ(read("pool"), "old pool");
+    EXPECT_EQ(read("directory"), "old directory");
+    std::vector<std::string> left = {path("directory"), path("in"), path("in/a"), path("pool"),
+                                     path("pool.packing-" + running)};
+    EXPECT_EQ(files(), left);
+
+    EXPECT_EQ(run("--pool pool --directory directory bin/a=in/a", said), 0) << said;
+    EXPECT_EQ(read("pool"), "first build");
+    EXPECT_EQ(files(), left);
 }
 
 }  // namespace
