@@ -67,7 +67,10 @@ DWORD move_aside(const WCHAR *path, DWORD error) {
     DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return error;
-    return MoveFileExW(path, aside_path, 0) ? 0 : last_error();
+    if (MoveFileExW(path, aside_path, 0)) return 0;
+    // The build moved aside by an earlier update is still held as well.
+    error = last_error();
+    return error == ERROR_ALREADY_EXISTS ? ERROR_SHARING_VIOLATION : error;
 }
 
 DWORD replace_past_host(const WCHAR *path, DWORD error) {
