@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <cstdlib>
 #include <vector>
 
 namespace packer {
@@ -27,10 +26,10 @@ struct match_index {
 
     explicit match_index(uint64_t indexed_bytes) {
         unsigned bits = 10;
-        while (bits < 22 && (uint64_t(1) << bits) * (getenv("IX") ? atoi(getenv("IX")) : 64) < indexed_bytes) ++bits;
+        while (bits < 22 && (uint64_t(1) << bits) * 64 < indexed_bytes) ++bits;
         buckets.assign(size_t(1) << bits, bucket{});
         // Anchors have the top four bits clear: the bucket is taken from the bits below.
-        shift = (getenv("AB") ? atoi(getenv("AB")) : 60) - bits;
+        shift = 60 - bits;
     }
 
     static uint32_t tag(uint64_t mixed) { return static_cast<uint32_t>(mixed); }
