@@ -87,7 +87,8 @@ bool run(const options &o, std::string &error) {
         if (!packer::read_file(paths[i], inputs[i].bytes, error)) return false;
     packer::archive archive;
     packer::layout mode = o.baseline ? packer::layout::baseline : packer::layout::deduplicated;
-    if (!packer::pack(inputs, mode, archive, error) || !packer::write_archive(o.pool_path, o.directory_path, archive, inputs, error))
+    if (!packer::pack(inputs, mode, archive, error) ||
+        !packer::write_archive(o.pool_path, o.directory_path, archive, inputs, error))
         return false;
     print_entries(inputs, paths);
     std::printf("%s\n", packer::summary(archive.stats).c_str());

@@ -144,7 +144,8 @@ TEST_F(PackerProgram, AFailedRunSaysWhyAndLeavesEverythingAsItWas) {
         {"pool", "directory", "missing", "cannot open \"missing\": No such file or directory"},
         {"pool", "directory", "empty", "input \"empty\" is a folder"},
         {"pool", "directory", "fifo", "input \"fifo\" is not a regular file", "timeout 10 "},
-        {"pool", "directory", "big", "out of memory while packing; the outputs are left as they were", "ulimit -v 500000; "},
+        {"pool", "directory", "big", "out of memory while packing; the outputs are left as they were",
+         "ulimit -v 500000; "},
         {"pool", "none/directory", "in/a", "cannot create \"none/directory.packing-N\": No such file or directory"},
     };
     std::vector<std::string> before = files();
