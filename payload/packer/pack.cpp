@@ -100,8 +100,10 @@ bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std:
     }
     uint64_t dedup_total = packed ? total_bytes(out) : 0;
     if (!packed || (simple_fits && dedup_total > simple_total)) {
+        std::vector<uint32_t> rounds = std::move(out.stats.parse_rounds);
         if (!pack_layout(inputs, checksums, layout::baseline, out, error, pool_limit)) return false;
         out.stats.simple_layout_written = true;
+        out.stats.parse_rounds = std::move(rounds);
     }
     out.stats.simple_layout_bytes = simple_total;
     out.stats.deduplicated_bytes = dedup_total;
@@ -114,6 +116,10 @@ std::string summary(const statistics &s) {
                        std::to_string(s.directory_bytes) + " bytes, reused " + std::to_string(s.reused_bytes) +
                        " bytes, new " + std::to_string(s.new_bytes) + " bytes, " + std::to_string(s.references) +
                        " references";
+    if (!s.parse_rounds.empty()) {
+        line += ", parse rounds per file";
+        for (uint32_t rounds : s.parse_rounds) line += " " + std::to_string(rounds);
+    }
     if (!s.simple_layout_written)
         return s.simple_layout_bytes ? line + "; simple layout " + std::to_string(s.simple_layout_bytes) + " bytes"
                                      : line;

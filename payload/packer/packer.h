@@ -37,6 +37,7 @@ struct statistics {
     uint64_t simple_layout_bytes = 0;
     uint64_t deduplicated_bytes = 0;  // 0 when its pool would outgrow the limit
     bool simple_layout_written = false;
+    std::vector<uint32_t> parse_rounds;  // per file of the deduplicated layout, the parses its rounds made
 };
 
 struct archive {
