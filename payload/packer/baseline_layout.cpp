@@ -25,28 +25,30 @@ class baseline_packer {
         return true;
     }
 
+    // Bytes that no slice covers are appended a run at a time.
     bool pack_later(const input_file &file) {
         const uint8_t *data = file.bytes.data();
         size_t size = file.bytes.size();
-        size_t pos = 0;
+        size_t pos = 0, run = 0;
         uint64_t hash = 0;
         bool hashed = false;
-        while (pos < size) {
+        bool searched = first_size_ >= BASELINE_ALIGNMENT + WINDOW;
+        while (searched && pos + WINDOW <= size) {
+            hash = hashed ? roll(hash, data[pos + WINDOW - 1]) : window_hash(data + pos);
+            hashed = true;
             size_t length = 0;
-            if (pos + WINDOW <= size) {
-                hash = hashed ? roll(hash, data[pos + WINDOW - 1]) : window_hash(data + pos);
-                hashed = true;
-            }
             uint64_t slice = longest_slice(data, size, pos, hash, length);
-            if (length >= BASELINE_MIN_SLICE) {
-                p_.reuse(slice, length);
-                pos += length;
-                hashed = false;
+            if (length < BASELINE_MIN_SLICE) {
+                ++pos;
                 continue;
             }
-            if (!p_.append(data + pos, 1)) return false;
-            ++pos;
+            if (!p_.append(data + run, pos - run)) return false;
+            p_.reuse(slice, length);
+            pos += length;
+            run = pos;
+            hashed = false;
         }
+        if (!p_.append(data + run, size - run)) return false;
         p_.finish_file(file);
         return true;
     }
@@ -64,8 +66,9 @@ class baseline_packer {
 
     void index_first() {
         size_t boundaries = first_size_ / BASELINE_ALIGNMENT + 1;
+        // Mostly empty buckets pass most bytes over at the first test.
         size_t buckets = 1024;
-        while (buckets < boundaries) buckets <<= 1;
+        while (buckets < boundaries * 8) buckets <<= 1;
         mask_ = buckets - 1;
         heads_.assign(buckets, 0);
         next_.assign(boundaries, 0);
@@ -85,7 +88,6 @@ class baseline_packer {
     // BASELINE_MIN_SLICE and never taken, so its bytes need no comparing.
     uint64_t longest_slice(const uint8_t *data, size_t size, size_t pos, uint64_t hash, size_t &length) const {
         length = 0;
-        if (pos + WINDOW > size || first_size_ < BASELINE_ALIGNMENT + WINDOW) return 0;
         const uint8_t *pool = p_.out.pool.data();
         uint64_t best = 0;
         uint32_t link = heads_[bucket_of(hash)];

@@ -18,11 +18,11 @@ class deduplicator {
     bool pack_file(size_t k) {
         const input_file &file = inputs_[k];
         pool_before_ = p_.out.pool.size();
-        std::vector<match> matches = finder_.find(k, pool_before_);
-        std::vector<step> parse = cheapest_parse(matches, pool_before_, file.bytes.size(), later_, k);
+        priced_parse parse = cheapest_parse(finder_.find(k, pool_before_), pool_before_, file.bytes.size(), later_, k);
+        p_.out.stats.parse_rounds.push_back(static_cast<uint32_t>(parse.rounds));
         placed_.list.clear();
         placed_.at.clear();
-        for (const step &s : parse)
+        for (const step &s : parse.steps)
             if (!take(file.bytes.data(), s)) return false;
         p_.write(file, placed_.list);
         all_.packed(k, std::move(placed_));

@@ -25,14 +25,19 @@ class later_copies {
     explicit later_copies(const std::vector<input_file> &inputs);
 
     // COST_SCALE times (1 + the expected number of later files that follow
-    // file k's slices at the position).
-    uint64_t weight(size_t k, uint64_t position) const {
-        const std::vector<uint32_t> &blocks = weights_[k];
+    // file k's slices at the position). A cut that file k takes over from an
+    // earlier file's list (inherited) is paid by every later file that holds
+    // the same bytes, wherever they were first seen: storing the stretch
+    // whole in file k would spare it them all.
+    uint64_t weight(size_t k, uint64_t position, bool inherited = false) const {
+        const std::vector<uint32_t> &blocks = inherited ? all_holders_[k] : first_seen_[k];
         return blocks.empty() ? COST_SCALE : blocks[std::min<uint64_t>(position / ESTIMATE_BLOCK, blocks.size() - 1)];
     }
 
   private:
-    std::vector<std::vector<uint32_t>> weights_;  // per file, per block
+    // Per file, per block: counting the later files that hold bytes first
+    // seen in the file, and those that hold its bytes at all.
+    std::vector<std::vector<uint32_t>> first_seen_, all_holders_;
 };
 
 }  // namespace packer

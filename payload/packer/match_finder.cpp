@@ -8,6 +8,7 @@
 namespace packer {
 
 constexpr size_t PROBE_BYTES = 4;
+constexpr size_t LOOK_AHEAD = 64;
 
 std::vector<match> match_finder::find(size_t k, uint64_t pool_size) {
     base_ = all_.base(k);
@@ -27,12 +28,14 @@ std::vector<match> match_finder::find(size_t k, uint64_t pool_size) {
 void match_finder::scan() {
     uint64_t hash = 0;
     bool hashed = false;
+    ahead_at_ = SIZE_MAX;
     for (size_t at = 0; at < size_; ++at) {
         if (at < covered_) {
             at = covered_ - 1;
             hashed = false;
             continue;
         }
+        fetch_ahead(at + LOOK_AHEAD);
         try_recent(at);
         if (at + WINDOW > size_) continue;
         hash = hashed ? roll(hash, data_[at + WINDOW - 1]) : window_hash(data_ + at);
@@ -42,6 +45,16 @@ void match_finder::scan() {
         if (at >= covered_) look_up(at, mixed);
         index_.insert(mixed, base_ + at);
     }
+}
+
+// The bucket of an anchor a little further on is fetched from memory while
+// the bytes before it are scanned.
+void match_finder::fetch_ahead(size_t ahead) {
+    if (ahead + WINDOW > size_) return;
+    ahead_hash_ = ahead_at_ + 1 == ahead ? roll(ahead_hash_, data_[ahead + WINDOW - 1]) : window_hash(data_ + ahead);
+    ahead_at_ = ahead;
+    uint64_t mixed = mix(ahead_hash_);
+    if (is_anchor(mixed)) __builtin_prefetch(&index_.find(mixed));
 }
 
 void match_finder::look_up(size_t at, uint64_t mixed) {
@@ -85,7 +98,7 @@ void match_finder::consider(size_t at, uint64_t source) {
     size_t k = all_.file_of(m.source);
     all_.list(k).slices(m.source - all_.base(k), m.end - m.start, m.start,
                         [&](uint64_t offset, uint64_t count, uint64_t position) {
-                            found_.push_back({position, position + count, offset});
+                            found_.push_back({position, position + count, offset, position != m.start});
                         });
 }
 

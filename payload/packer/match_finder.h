@@ -14,15 +14,20 @@ namespace packer {
 // A stretch of the file, [start, end), equal to the bytes at source. A source
 // below the pool's size is a pool offset; from there on it is pool size +
 // a position in the file itself, before start. (Files are under 4 GiB.)
+// Inherited: it starts where an earlier file's list cut bytes that go on
+// alike in this file.
 struct match {
     uint32_t start, end;
-    uint64_t source;
-    match(uint64_t first, uint64_t last, uint64_t from)
-        : start(static_cast<uint32_t>(first)), end(static_cast<uint32_t>(last)), source(from) {}
+    uint64_t source : 63;
+    uint64_t inherited : 1;
+    match(uint64_t first, uint64_t last, uint64_t from, bool cut_inherited = false)
+        : start(static_cast<uint32_t>(first)), end(static_cast<uint32_t>(last)), source(from),
+          inherited(cut_inherited) {}
     bool operator==(const match &other) const {
         return start == other.start && end == other.end && source == other.source;
     }
 };
+static_assert(sizeof(match) == 16, "a file's matches are many: the flag shares the source's word");
 
 // The most recent distances between a match and its source are tried at every
 // byte that no match covers: code resumes at the same distance after a few
@@ -53,8 +58,11 @@ class match_finder {
     uint64_t covered_ = 0;      // every position before this is inside a found match
     uint64_t cover_start_ = 0;  // start of the match that reaches covered_
     size_t probed_file_ = 0;    // the earlier file that the last probe read
+    uint64_t ahead_hash_ = 0;   // the hash of the window at ahead_at_
+    size_t ahead_at_ = 0;
 
     void scan();
+    void fetch_ahead(size_t ahead);
     void look_up(size_t at, uint64_t mixed);
     void try_recent(size_t at);
     bool probe(size_t at, uint64_t source);

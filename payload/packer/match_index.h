@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "payload/packer/rolling_hash.h"
+
 namespace packer {
 
 constexpr size_t BUCKET_WAYS = 4;
@@ -28,8 +30,8 @@ struct match_index {
         unsigned bits = 10;
         while (bits < 22 && (uint64_t(1) << bits) * 64 < indexed_bytes) ++bits;
         buckets.assign(size_t(1) << bits, bucket{});
-        // Anchors have the top four bits clear: the bucket is taken from the bits below.
-        shift = 60 - bits;
+        // Anchors have their top bits clear: the bucket is taken from the bits below.
+        shift = 64 - ANCHOR_BITS - bits;
     }
 
     static uint32_t tag(uint64_t mixed) { return static_cast<uint32_t>(mixed); }

@@ -34,11 +34,9 @@ struct packing {
     bool last_new = false;
 
     // New bytes at the pool's end; false, with the error set, beyond its limit.
-    // Inline: the simple layout appends its new bytes one at a time.
     bool append(const uint8_t *bytes, size_t count) {
         if (out.pool.size() + count > pool_limit) return outgrown(count);
-        if (count == 1) out.pool.push_back(*bytes);
-        else out.pool.insert(out.pool.end(), bytes, bytes + count);
+        out.pool.insert(out.pool.end(), bytes, bytes + count);
         return true;
     }
     bool outgrown(size_t count);

@@ -2,23 +2,46 @@
 
 #include <algorithm>
 
+#include "payload/packer/contents.h"
+
 namespace packer {
 namespace {
 
 // Every chunk reference, a reused slice or a run of new bytes, costs this
 // many directory bytes.
 constexpr uint64_t REFERENCE_BYTES = 8;
-// At most this many parses of a file (see cheapest_parse).
-constexpr size_t PARSE_ROUNDS = 4;
+// At most this many parses of a file, and of them at most STALL in a row
+// that find nothing cheaper (see cheapest_parse).
+constexpr size_t MAX_PARSE_ROUNDS = 16;
+constexpr size_t STALL = 4;
+
+// Matches by start, the longest first at each start.
+bool comes_before(const match &a, const match &b) {
+    if (a.start != b.start) return a.start < b.start;
+    if (a.end != b.end) return a.end > b.end;
+    return a.source < b.source;
+}
+
+// Sorts matches that are nearly in order: each is moved back past the few
+// that should follow it; a list further out of order is sorted whole.
+void sort_nearly_sorted(std::vector<match> &matches) {
+    constexpr size_t FARTHEST_MOVE = 64;
+    for (size_t i = 1; i < matches.size(); ++i) {
+        match moved = matches[i];
+        size_t j = i;
+        for (; j > 0 && comes_before(moved, matches[j - 1]); --j) matches[j] = matches[j - 1];
+        matches[j] = moved;
+        if (i - j > FARTHEST_MOVE) {
+            std::sort(matches.begin(), matches.end(), comes_before);
+            return;
+        }
+    }
+}
 
 // Drops every match that another one contains: it could only stand where the
-// other does, at the same price. What is left has rising starts and ends.
+// other does, at the same price. What is left of the sorted matches has
+// rising starts and ends.
 void keep_outermost(std::vector<match> &matches) {
-    std::sort(matches.begin(), matches.end(), [](const match &a, const match &b) {
-        if (a.start != b.start) return a.start < b.start;
-        if (a.end != b.end) return a.end > b.end;
-        return a.source < b.source;
-    });
     size_t kept = 0;
     uint64_t reach = 0;
     for (const match &m : matches) {
@@ -62,7 +85,9 @@ class parser {
     uint32_t gap_from_ = 0;
 
     uint64_t end_of(size_t state) const { return state ? matches_[state - 1].end : 0; }
-    uint64_t reference_cost(uint64_t position) const { return REFERENCE_BYTES * later_.weight(file_, position); }
+    uint64_t reference_cost(uint64_t position, bool inherited = false) const {
+        return REFERENCE_BYTES * later_.weight(file_, position, inherited);
+    }
 
     // gap_best_ holds cost - end * COST_SCALE shifted by size_ * COST_SCALE,
     // so that it stays unsigned.
@@ -82,14 +107,14 @@ class parser {
         size_t state = i + 1;
         if (state == 1) overlapping_.push_back(0);
         pass_states_before(m.start, state);
-        uint64_t price = reference_cost(m.start);
+        uint64_t price = reference_cost(m.start, m.inherited);
         cost_[state] = UINT64_MAX;
         if (head_ < overlapping_.size()) {
             cost_[state] = cost_[overlapping_[head_]] + price;
             from_[state] = overlapping_[head_];
         }
         if (gap_best_ != UINT64_MAX) {
-            uint64_t via_gap = gap_best_ - (size_ - m.start) * COST_SCALE + 2 * price;
+            uint64_t via_gap = gap_best_ - (size_ - m.start) * COST_SCALE + reference_cost(m.start) + price;
             if (via_gap < cost_[state]) {
                 cost_[state] = via_gap;
                 from_[state] = gap_from_;
@@ -121,13 +146,26 @@ class parser {
         for (; state; state = from_[state]) {
             const match &m = matches_[state - 1];
             uint64_t start = after_gap_[state] ? m.start : std::max<uint64_t>(m.start, end_of(from_[state]));
-            out.push_back({start, m.end, m.source + (start - m.start)});
+            out.push_back({start, m.end, m.source + (start - m.start), m.inherited && start == m.start});
             if (after_gap_[state]) out.push_back({end_of(from_[state]), m.start, NEW});
         }
         std::reverse(out.begin(), out.end());
         return out;
     }
 };
+
+// Drops every match that a match with an earlier file contains, in every
+// round: only matches with the file's own bytes are cut into other pieces.
+void keep_outside_fixed_matches(std::vector<match> &sorted, uint64_t pool_size) {
+    size_t kept = 0;
+    uint64_t reach = 0;
+    for (const match &m : sorted) {
+        if (m.end <= reach) continue;
+        sorted[kept++] = m;
+        if (m.source < pool_size) reach = m.end;
+    }
+    sorted.erase(sorted.begin() + kept, sorted.end());
+}
 
 std::vector<step> parse_once(std::vector<match> matches, uint64_t size, const later_copies &later, size_t k) {
     keep_outermost(matches);
@@ -140,6 +178,7 @@ std::vector<step> parse_once(std::vector<match> matches, uint64_t size, const la
 std::vector<match> through_parse(const std::vector<match> &matches, const std::vector<step> &parse,
                                  uint64_t pool_size) {
     std::vector<match> pieces;
+    pieces.reserve(matches.size() + matches.size() / 4);
     for (const match &m : matches) {
         if (m.source < pool_size) {
             pieces.push_back(m);
@@ -154,22 +193,68 @@ std::vector<match> through_parse(const std::vector<match> &matches, const std::v
             pieces.push_back({m.start + (first - from), m.start + (end - from), source});
         }
     }
+    sort_nearly_sorted(pieces);
     return pieces;
+}
+
+// What a parse costs once its steps with the file's own bytes take the
+// slices that hold them, and adjacent slices merge.
+uint64_t parse_cost(const std::vector<step> &parse, uint64_t pool_size, const later_copies &later, size_t k) {
+    placed_list placed;
+    uint64_t next_new = pool_size, cost = 0;
+    for (const step &s : parse) {
+        uint64_t count = s.end - s.start;
+        if (s.inherited) cost += REFERENCE_BYTES * (later.weight(k, s.start, true) - later.weight(k, s.start));
+        if (s.source == NEW) {
+            placed.add(next_new, count, s.start);
+            next_new += count;
+            cost += count * COST_SCALE;
+        } else if (s.source < pool_size) {
+            placed.add(s.source, count, s.start);
+        } else {
+            placed.slices(s.source - pool_size, count, s.start,
+                          [&](uint64_t offset, uint64_t piece, uint64_t at) { placed.add(offset, piece, at); });
+        }
+    }
+    for (uint64_t at : placed.at) cost += REFERENCE_BYTES * later.weight(k, at);
+    return cost;
 }
 
 }  // namespace
 
-// A parse prices matches with the file's own bytes by the parse before it,
-// until the two agree.
-std::vector<step> cheapest_parse(const std::vector<match> &matches, uint64_t pool_size, uint64_t size,
-                                 const later_copies &later, size_t k) {
-    std::vector<step> parse = parse_once(matches, size, later, k);
-    for (size_t round = 1; round < PARSE_ROUNDS; ++round) {
-        std::vector<step> next = parse_once(through_parse(matches, parse, pool_size), size, later, k);
-        if (next == parse) break;
+// The first parse prices a match with the file's own bytes as one
+// reference; each later one prices it through the parse before it. A round
+// can move the bytes that another round's matches were priced by, so rounds
+// may circle: they stop at a parse that holds still or comes back two rounds
+// later, once STALL rounds in a row found nothing cheaper, or after
+// MAX_PARSE_ROUNDS. The cheapest parse is kept.
+priced_parse cheapest_parse(std::vector<match> sorted, uint64_t pool_size, uint64_t size, const later_copies &later,
+                            size_t k) {
+    std::sort(sorted.begin(), sorted.end(), comes_before);
+    keep_outside_fixed_matches(sorted, pool_size);
+    sorted.shrink_to_fit();
+    priced_parse best{parse_once(sorted, size, later, k), 1};
+    bool own_bytes = std::any_of(sorted.begin(), sorted.end(), [&](const match &m) { return m.source >= pool_size; });
+    if (!own_bytes) return best;
+    uint64_t best_cost = parse_cost(best.steps, pool_size, later, k);
+    std::vector<step> parse = best.steps, before;
+    size_t since_cheaper = 0;
+    while (best.rounds < MAX_PARSE_ROUNDS && since_cheaper < STALL) {
+        std::vector<step> next = parse_once(through_parse(sorted, parse, pool_size), size, later, k);
+        ++best.rounds;
+        if (next == parse || next == before) break;
+        before = std::move(parse);
         parse = std::move(next);
+        uint64_t cost = parse_cost(parse, pool_size, later, k);
+        if (cost < best_cost) {
+            best_cost = cost;
+            best.steps = parse;
+            since_cheaper = 0;
+        } else {
+            ++since_cheaper;
+        }
     }
-    return parse;
+    return best;
 }
 
 }  // namespace packer

@@ -11,14 +11,18 @@
 namespace packer {
 
 // One step of a file's parse: a reused slice, or new bytes when source is NEW.
-constexpr uint64_t NEW = UINT64_MAX;
+constexpr uint64_t NEW = (uint64_t(1) << 63) - 1;
 using step = match;
+
+struct priced_parse {
+    std::vector<step> steps;  // they cover the file in order
+    size_t rounds;            // how many parses were made
+};
 
 // The parse of file k, of size bytes, over its matches (as the match finder
 // gives them for a pool of pool_size bytes) at the least price in pool and
 // directory bytes, for it and for the later files that follow its slices.
-// Its steps cover the file in order.
-std::vector<step> cheapest_parse(const std::vector<match> &matches, uint64_t pool_size, uint64_t size,
-                                 const later_copies &later, size_t k);
+priced_parse cheapest_parse(std::vector<match> matches, uint64_t pool_size, uint64_t size, const later_copies &later,
+                            size_t k);
 
 }  // namespace packer
