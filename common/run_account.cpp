@@ -4,7 +4,7 @@
 
 WCHAR installed_files[1300];
 WCHAR files_at_restart[1800];
-WCHAR files_left[2300];
+WCHAR files_left[2400];
 BYTE old_build_in_use;
 
 void account_line(WCHAR *list, const WCHAR *text) {

@@ -9,7 +9,7 @@
 // touches at its longest path, with a line of cause for each file left.
 extern WCHAR installed_files[1300];
 extern WCHAR files_at_restart[1800];
-extern WCHAR files_left[2300];
+extern WCHAR files_left[2400];
 // Set when a replaced plug-in was still loaded by a running host.
 extern BYTE old_build_in_use;
 
