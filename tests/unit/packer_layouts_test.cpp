@@ -25,6 +25,15 @@ std::vector<packing_case> tricky_cases() {
     for (size_t period : {1, 37, 50, 301})
         for (int i = 0; i < 40; ++i) periodic = concat({periodic, random_bytes(period, period)});
     for (int i = 0; i < 6; ++i) repeated = concat({repeated, random_bytes(7 + 13 * i, 40 + i), planted});
+    bytes records = random_bytes(56, 9);
+    for (size_t i = 1; i < 300; ++i) {
+        bytes record(records.end() - 56, records.end());
+        record[i % 56] ^= static_cast<uint8_t>(i);
+        record[(i * 7) % 56] += 1;
+        records = concat({records, record});
+    }
+    bytes records_changed = records;
+    for (size_t at = 500; at < records_changed.size(); at += 1100) records_changed[at] ^= 0x5A;
     return {
         {"identical files", {{"a", block}, {"b", block}, {"c", block}}},
         {"empty file first", {{"empty", {}}, {"full", block}}},
@@ -42,6 +51,9 @@ std::vector<packing_case> tricky_cases() {
         {"short patterns repeated many times", {{"periodic", periodic}, {"again", periodic}}},
         {"long zero runs", {{"zeros", bytes(70000, 0)}, {"mixed", concat({bytes(5000, 0), block, bytes(3333, 0)})}}},
         {"shaped builds", shaped_inputs()},
+        {"a table of records, each a near copy of the one before",
+         {{"table", records}, {"changed", records_changed}, {"again", records}}},
+        {"that table three times in one file", {{"tables", concat({records, records_changed, records})}}},
         // Where the parse can go wrong.
         {"a match across the end of one file into the next",
          {{"a", block}, {"b", planted}, {"c", concat({tail(block, 900), head(planted, 700)})}}},
@@ -83,6 +95,8 @@ TEST(Packer, StatisticsAddUp) {
             EXPECT_EQ(a.stats.pool_bytes, a.pool.size());
             EXPECT_EQ(a.stats.directory_bytes, a.directory.size());
             EXPECT_EQ(a.stats.references, references);
+            EXPECT_EQ(a.stats.parse_rounds.size(), mode == layout::deduplicated ? c.inputs.size() : 0);
+            for (uint32_t rounds : a.stats.parse_rounds) EXPECT_GE(rounds, 1u);
         }
     }
 }

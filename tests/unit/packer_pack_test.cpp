@@ -67,6 +67,7 @@ TEST(Packer, WritesTheSimpleLayoutWhenItIsSmaller) {
     EXPECT_EQ(dedup.directory, baseline.directory);
     EXPECT_TRUE(holds_baseline_layout(dedup, inputs));
     EXPECT_NE(packer::summary(dedup.stats).find("simple layout written"), std::string::npos);
+    EXPECT_NE(packer::summary(dedup.stats).find("parse rounds per file"), std::string::npos);
 }
 
 TEST(Packer, RefusesAPoolBeyondItsLimit) {
