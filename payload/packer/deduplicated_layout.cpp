@@ -13,7 +13,8 @@ namespace {
 class deduplicator {
   public:
     deduplicator(packing &p, const std::vector<input_file> &inputs, uint64_t input_bytes)
-        : p_(p), inputs_(inputs), later_(inputs), all_(inputs), index_(input_bytes), finder_(all_, index_) {}
+        : p_(p), inputs_(inputs), later_(inputs), all_(inputs), index_(input_bytes),
+          finder_(all_, index_, p.out.pool) {}
 
     bool pack_file(size_t k) {
         const input_file &file = inputs_[k];

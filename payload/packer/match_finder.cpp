@@ -18,6 +18,8 @@ std::vector<match> match_finder::find(size_t k, uint64_t pool_size) {
     found_.clear();
     recent_count_ = 0;
     covered_ = cover_start_ = 0;
+    found_count_ = 0;
+    pool_reach_ = 0;
     scan();
     return std::move(found_);
 }
@@ -95,11 +97,43 @@ void match_finder::consider(size_t at, uint64_t source) {
         found_.push_back({m.start, m.end, pool_size_ + m.source - base_});
         return;
     }
-    size_t k = all_.file_of(m.source);
+    size_t k = all_.file_of(m.source), first = found_.size();
     all_.list(k).slices(m.source - all_.base(k), m.end - m.start, m.start,
                         [&](uint64_t offset, uint64_t count, uint64_t position) {
                             found_.push_back({position, position + count, offset, position != m.start});
+                            run_on_in_pool(found_.back(), pool_reach_);
                         });
+    // Backwards no further than where the match FLOOR_MATCHES before this
+    // one started, so that each byte is compared at most about that often.
+    uint64_t back_reach = UINT64_MAX;
+    uint64_t floor = found_count_ > FLOOR_MATCHES ? found_starts_[found_count_ % FLOOR_MATCHES] : 0;
+    floor = std::min<uint64_t>(floor, m.start);
+    for (size_t i = found_.size(); i-- > first;) run_back_in_pool(found_[i], back_reach, floor);
+}
+
+// A slice of an earlier file's list runs on in the pool, either way, as far
+// as the pool holds this file's bytes: where that file's list cut its bytes
+// apart, the pool may still go on with bytes that this file holds, and a cut
+// there costs nothing. Forwards a slice is not run over bytes that an
+// earlier one ran over, and backwards not over those that a later slice of
+// the same match did, so that each byte is compared a few times at most.
+void match_finder::run_on_in_pool(match &slice, uint64_t &reach) const {
+    if (slice.end < reach) return;
+    uint64_t offset = slice.source + (slice.end - slice.start);
+    slice.end += static_cast<uint32_t>(forward_length(data_ + slice.end, pool_.data() + offset,
+                                                      std::min<uint64_t>(size_ - slice.end, pool_size_ - offset)));
+    reach = slice.end;
+}
+
+void match_finder::run_back_in_pool(match &slice, uint64_t &reach, uint64_t floor) const {
+    if (slice.start >= reach || slice.start <= floor) return;
+    uint64_t back = backward_length(data_ + slice.start, pool_.data() + slice.source,
+                                    std::min<uint64_t>(slice.start - floor, slice.source));
+    if (back == 0) return;
+    slice.start -= static_cast<uint32_t>(back);
+    slice.source -= back;
+    slice.inherited = false;
+    reach = slice.start;
 }
 
 // The longest match through the position at this source, within one
@@ -133,6 +167,7 @@ match match_finder::extend(size_t at, uint64_t source) const {
 void match_finder::cover(const match &m) {
     covered_ = m.end;
     cover_start_ = m.start;
+    found_starts_[found_count_++ % FLOOR_MATCHES] = m.start;
 }
 
 void match_finder::remember(int64_t distance) {

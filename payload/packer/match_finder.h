@@ -39,7 +39,8 @@ constexpr size_t RECENT_DISTANCES = 4;
 // distances.
 class match_finder {
   public:
-    match_finder(const contents &all, match_index &index) : all_(all), index_(index) {}
+    match_finder(const contents &all, match_index &index, const std::vector<uint8_t> &pool)
+        : all_(all), index_(index), pool_(pool) {}
 
     // Matches with earlier files come as the pool slices that hold them;
     // those with the file's own bytes as pool size + their position.
@@ -48,6 +49,7 @@ class match_finder {
   private:
     const contents &all_;
     match_index &index_;
+    const std::vector<uint8_t> &pool_;  // the pool as the files before this one left it
     uint64_t base_ = 0;  // content offset of the file
     const uint8_t *data_ = nullptr;
     size_t size_ = 0;
@@ -57,6 +59,10 @@ class match_finder {
     size_t recent_count_ = 0;
     uint64_t covered_ = 0;      // every position before this is inside a found match
     uint64_t cover_start_ = 0;  // start of the match that reaches covered_
+    static constexpr size_t FLOOR_MATCHES = 8;
+    uint64_t found_starts_[FLOOR_MATCHES] = {};  // of the last matches found, by found_count_
+    size_t found_count_ = 0;
+    uint64_t pool_reach_ = 0;  // how far a slice has been run on in the pool
     size_t probed_file_ = 0;    // the earlier file that the last probe read
     uint64_t ahead_hash_ = 0;   // the hash of the window at ahead_at_
     size_t ahead_at_ = 0;
@@ -68,6 +74,8 @@ class match_finder {
     bool probe(size_t at, uint64_t source);
     void consider(size_t at, uint64_t source);
     match extend(size_t at, uint64_t source) const;
+    void run_on_in_pool(match &slice, uint64_t &reach) const;
+    void run_back_in_pool(match &slice, uint64_t &reach, uint64_t floor) const;
     void cover(const match &m);
     void remember(int64_t distance);
 };
