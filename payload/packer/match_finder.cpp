@@ -17,7 +17,7 @@ std::vector<match> match_finder::find(size_t k, uint64_t pool_size) {
     pool_size_ = pool_size;
     found_.clear();
     recent_count_ = 0;
-    covered_ = cover_start_ = 0;
+    covered_ = 0;
     found_count_ = 0;
     pool_reach_ = 0;
     scan();
@@ -88,8 +88,16 @@ bool match_finder::probe(size_t at, uint64_t source) {
     return from + PROBE_BYTES <= bytes.size() && std::memcmp(data_ + at, &bytes[from], PROBE_BYTES) == 0;
 }
 
+// Backwards every comparison stops where the match FLOOR_MATCHES before
+// this one started: going back further than the last match found finds
+// longer matches, and so each byte is still compared a few times at most.
+uint64_t match_finder::back_floor() const {
+    return found_count_ >= FLOOR_MATCHES ? found_starts_[found_count_ % FLOOR_MATCHES] : 0;
+}
+
 void match_finder::consider(size_t at, uint64_t source) {
-    match m = extend(at, source);
+    uint64_t floor = std::min<uint64_t>(back_floor(), at);
+    match m = extend(at, source, floor);
     if (m.end - m.start < PROBE_BYTES) return;
     remember(int64_t(source) - int64_t(at));
     cover(m);
@@ -103,10 +111,7 @@ void match_finder::consider(size_t at, uint64_t source) {
                             found_.push_back({position, position + count, offset, position != m.start});
                             run_on_in_pool(found_.back(), pool_reach_);
                         });
-    // Backwards no further than where the match FLOOR_MATCHES before this
-    // one started, so that each byte is compared at most about that often.
     uint64_t back_reach = UINT64_MAX;
-    uint64_t floor = found_count_ > FLOOR_MATCHES ? found_starts_[found_count_ % FLOOR_MATCHES] : 0;
     floor = std::min<uint64_t>(floor, m.start);
     for (size_t i = found_.size(); i-- > first;) run_back_in_pool(found_[i], back_reach, floor);
 }
@@ -137,12 +142,10 @@ void match_finder::run_back_in_pool(match &slice, uint64_t &reach, uint64_t floo
 }
 
 // The longest match through the position at this source, within one
-// file. The file's own bytes are a source only where the match ends
-// before they are needed: a slice of the pool cannot overlap the bytes
-// it stands for. Backwards a match stops at the start of the last one
-// found, which saves comparing long stretches again and costs at most
-// one reference.
-match match_finder::extend(size_t at, uint64_t source) const {
+// file, back to floor at most. The file's own bytes are a source only where
+// the match ends before they are needed: a slice of the pool cannot overlap
+// the bytes it stands for.
+match match_finder::extend(size_t at, uint64_t source, uint64_t floor) const {
     const uint8_t *from;
     uint64_t ahead_room, back_room, longest = UINT64_MAX;
     if (source >= base_) {
@@ -159,14 +162,13 @@ match match_finder::extend(size_t at, uint64_t source) const {
     }
     size_t ahead = forward_length(data_ + at, from, std::min<uint64_t>(size_ - at, ahead_room));
     if (ahead == 0) return {at, at, source};
-    back_room = std::min({back_room, uint64_t(at) - std::min<uint64_t>(cover_start_, at), longest - ahead});
+    back_room = std::min({back_room, uint64_t(at) - floor, longest - ahead});
     size_t back = backward_length(data_ + at, from, back_room);
     return {at - back, at + ahead, source - back};
 }
 
 void match_finder::cover(const match &m) {
     covered_ = m.end;
-    cover_start_ = m.start;
     found_starts_[found_count_++ % FLOOR_MATCHES] = m.start;
 }
 

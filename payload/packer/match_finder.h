@@ -58,7 +58,6 @@ class match_finder {
     int64_t recent_[RECENT_DISTANCES] = {};  // content offset of the source minus position
     size_t recent_count_ = 0;
     uint64_t covered_ = 0;      // every position before this is inside a found match
-    uint64_t cover_start_ = 0;  // start of the match that reaches covered_
     static constexpr size_t FLOOR_MATCHES = 8;
     uint64_t found_starts_[FLOOR_MATCHES] = {};  // of the last matches found, by found_count_
     size_t found_count_ = 0;
@@ -73,7 +72,8 @@ class match_finder {
     void try_recent(size_t at);
     bool probe(size_t at, uint64_t source);
     void consider(size_t at, uint64_t source);
-    match extend(size_t at, uint64_t source) const;
+    uint64_t back_floor() const;
+    match extend(size_t at, uint64_t source, uint64_t floor) const;
     void run_on_in_pool(match &slice, uint64_t &reach) const;
     void run_back_in_pool(match &slice, uint64_t &reach, uint64_t floor) const;
     void cover(const match &m);
