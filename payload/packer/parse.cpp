@@ -12,7 +12,7 @@ namespace {
 constexpr uint64_t REFERENCE_BYTES = 8;
 // At most this many parses of a file, and of them at most STALL in a row
 // that find nothing cheaper (see cheapest_parse).
-constexpr size_t MAX_PARSE_ROUNDS = 16;
+constexpr size_t MAX_PARSE_ROUNDS = 12;
 constexpr size_t STALL = 4;
 
 // Matches by start, the longest first at each start.
