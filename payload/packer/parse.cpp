@@ -12,15 +12,16 @@ namespace {
 constexpr uint64_t REFERENCE_BYTES = 8;
 // At most this many parses of a file, and of them at most STALL in a row
 // that find nothing cheaper (see cheapest_parse).
-constexpr size_t MAX_PARSE_ROUNDS = 12;
+constexpr size_t MAX_PARSE_ROUNDS = 16;
 constexpr size_t STALL = 4;
 
 // Matches by start, the longest first at each start.
-bool comes_before(const match &a, const match &b) {
+inline bool comes_before(const match &a, const match &b) {
     if (a.start != b.start) return a.start < b.start;
     if (a.end != b.end) return a.end > b.end;
     return a.source < b.source;
 }
+constexpr auto by_start = [](const match &a, const match &b) { return comes_before(a, b); };
 
 // Sorts matches that are nearly in order: each is moved back past the few
 // that should follow it; a list further out of order is sorted whole.
@@ -32,7 +33,7 @@ void sort_nearly_sorted(std::vector<match> &matches) {
         for (; j > 0 && comes_before(moved, matches[j - 1]); --j) matches[j] = matches[j - 1];
         matches[j] = moved;
         if (i - j > FARTHEST_MOVE) {
-            std::sort(matches.begin(), matches.end(), comes_before);
+            std::sort(matches.begin(), matches.end(), by_start);
             return;
         }
     }
@@ -177,6 +178,14 @@ std::vector<step> parse_once(std::vector<match> matches, uint64_t size, const la
 // bytes for them, those. So each piece is priced as one reference.
 std::vector<match> through_parse(const std::vector<match> &matches, const std::vector<step> &parse,
                                  uint64_t pool_size) {
+    // The first step that ends after each block of STEP_BLOCK bytes' start,
+    // where the search for a source begins.
+    constexpr uint64_t STEP_BLOCK = 64;
+    std::vector<uint32_t> first_step(parse.empty() ? 1 : parse.back().end / STEP_BLOCK + 1);
+    for (size_t b = 0, s = 0; b < first_step.size(); ++b) {
+        while (s < parse.size() && parse[s].end <= b * STEP_BLOCK) ++s;
+        first_step[b] = static_cast<uint32_t>(s);
+    }
     std::vector<match> pieces;
     pieces.reserve(matches.size() + matches.size() / 4);
     for (const match &m : matches) {
@@ -185,8 +194,8 @@ std::vector<match> through_parse(const std::vector<match> &matches, const std::v
             continue;
         }
         uint64_t from = m.source - pool_size, last = from + (m.end - m.start);
-        auto s = std::upper_bound(parse.begin(), parse.end(), from,
-                                  [](uint64_t at, const step &x) { return at < x.end; });
+        auto s = parse.begin() + first_step[from / STEP_BLOCK];
+        while (s->end <= from) ++s;
         for (; s != parse.end() && s->start < last; ++s) {
             uint64_t first = std::max<uint64_t>(from, s->start), end = std::min<uint64_t>(last, s->end);
             uint64_t source = s->source == NEW ? pool_size + first : s->source + (first - s->start);
@@ -230,7 +239,7 @@ uint64_t parse_cost(const std::vector<step> &parse, uint64_t pool_size, const la
 // MAX_PARSE_ROUNDS. The cheapest parse is kept.
 priced_parse cheapest_parse(std::vector<match> sorted, uint64_t pool_size, uint64_t size, const later_copies &later,
                             size_t k) {
-    std::sort(sorted.begin(), sorted.end(), comes_before);
+    std::sort(sorted.begin(), sorted.end(), by_start);
     keep_outside_fixed_matches(sorted, pool_size);
     sorted.shrink_to_fit();
     priced_parse best{parse_once(sorted, size, later, k), 1};
