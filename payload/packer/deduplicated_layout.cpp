@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "payload/packer/contents.h"
 #include "payload/packer/later_copies.h"
 #include "payload/packer/layouts.h"
@@ -7,6 +9,41 @@
 
 namespace packer {
 namespace {
+
+// Where the pool last holds each pair of bytes, and each single byte. A short
+// run of new bytes costs its bytes and its reference; where the pool already
+// holds them, a reference to them costs only the reference. Runs of new bytes
+// between reused slices are mostly a few changed bytes, and the pool, over a
+// few files of code, holds nearly every pair.
+class pool_pairs {
+  public:
+    static constexpr uint64_t NOWHERE = UINT64_MAX;
+
+    pool_pairs() : single_(256, NOWHERE), pair_(65536, NOWHERE) {}
+
+    // Takes in the pool's bytes from where the last call stopped.
+    void grown(const std::vector<uint8_t> &pool) {
+        for (; indexed_ < pool.size(); ++indexed_) {
+            single_[pool[indexed_]] = indexed_;
+            if (indexed_) pair_[pool[indexed_ - 1] << 8 | pool[indexed_]] = indexed_ - 1;
+        }
+    }
+
+    // A pool offset that holds bytes[0, count), or NOWHERE.
+    uint64_t find(const std::vector<uint8_t> &pool, const uint8_t *bytes, uint64_t count) const {
+        if (count == 1) return single_[bytes[0]];
+        uint64_t offset = pair_[bytes[0] << 8 | bytes[1]];
+        return holds(pool, offset, bytes, count) ? offset : NOWHERE;
+    }
+
+    static bool holds(const std::vector<uint8_t> &pool, uint64_t offset, const uint8_t *bytes, uint64_t count) {
+        return offset <= pool.size() && count <= pool.size() - offset && !std::memcmp(&pool[offset], bytes, count);
+    }
+
+  private:
+    std::vector<uint64_t> single_, pair_;
+    uint64_t indexed_ = 0;
+};
 
 // Packs each file by the cheapest parse over its matches, and keeps its list
 // for the files after it.
@@ -23,8 +60,10 @@ class deduplicator {
         p_.out.stats.parse_rounds.push_back(static_cast<uint32_t>(parse.rounds));
         placed_.list.clear();
         placed_.at.clear();
-        for (const step &s : parse.steps)
-            if (!take(file.bytes.data(), s)) return false;
+        for (size_t i = 0; i < parse.steps.size(); ++i) {
+            const step *next = i + 1 < parse.steps.size() ? &parse.steps[i + 1] : nullptr;
+            if (!take(file.bytes.data(), parse.steps[i], next)) return false;
+        }
         p_.write(file, placed_.list);
         all_.packed(k, std::move(placed_));
         return true;
@@ -39,12 +78,19 @@ class deduplicator {
     match_finder finder_;
     uint64_t pool_before_ = 0;
     placed_list placed_;
+    pool_pairs pairs_;
 
     // The file's own earlier bytes lie wherever its list put them: in its new
     // bytes or in the slices it reused.
-    bool take(const uint8_t *data, const step &s) {
+    bool take(const uint8_t *data, const step &s, const step *next) {
         uint64_t count = s.end - s.start;
         if (s.source == NEW) {
+            uint64_t held = held_in_pool(data + s.start, count, next);
+            if (held != pool_pairs::NOWHERE) {
+                p_.out.stats.reused_bytes += count;
+                placed_.add(held, count, s.start);
+                return true;
+            }
             uint64_t offset = p_.out.pool.size();
             if (!p_.append(data + s.start, count)) return false;
             p_.out.stats.new_bytes += count;
@@ -60,6 +106,22 @@ class deduplicator {
             placed_.add(offset, piece, at);
         });
         return true;
+    }
+
+    // Where the pool already holds a run's bytes: best right after the slice
+    // before it or right before the slice after it, where the reference
+    // merges with that slice's.
+    uint64_t held_in_pool(const uint8_t *bytes, uint64_t count, const step *next) {
+        const std::vector<uint8_t> &pool = p_.out.pool;
+        if (!placed_.list.empty()) {
+            uint64_t after = uint64_t(placed_.list.back().offset) + placed_.list.back().count;
+            if (pool_pairs::holds(pool, after, bytes, count)) return after;
+        }
+        if (next && next->source < pool_before_ && next->source >= count &&
+            pool_pairs::holds(pool, next->source - count, bytes, count))
+            return next->source - count;
+        pairs_.grown(pool);
+        return pairs_.find(pool, bytes, count);
     }
 };
 

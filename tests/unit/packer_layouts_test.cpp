@@ -104,6 +104,11 @@ TEST(Packer, StatisticsAddUp) {
 TEST(Packer, RepeatedBytesAreStoredOnce) {
     bytes block = random_bytes(40000, 11);
     bytes planted = random_bytes(4000, 12);
+    bytes patched = block;
+    for (size_t at = 700; at + 2 < patched.size(); at += 900) {
+        patched[at] = block[at / 3];
+        patched[at + 1] = block[at / 3 + 1];
+    }
     struct {
         const char *what;
         std::vector<input_file> inputs;
@@ -116,6 +121,7 @@ TEST(Packer, RepeatedBytesAreStoredOnce) {
         {"a block repeated inside the first file",
          {{"a", concat({planted, random_bytes(17, 13), planted, random_bytes(31, 14), planted})}},
          planted.size() + 17 + 31},
+        {"changed bytes that the pool holds elsewhere", {{"a", block}, {"b", patched}}, block.size()},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
