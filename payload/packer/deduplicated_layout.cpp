@@ -17,15 +17,15 @@ namespace {
 // few files of code, holds nearly every pair.
 class pool_pairs {
   public:
-    static constexpr uint64_t NOWHERE = UINT64_MAX;
+    static constexpr uint64_t NOWHERE = UINT32_MAX;
 
     pool_pairs() : single_(256, NOWHERE), pair_(65536, NOWHERE) {}
 
     // Takes in the pool's bytes from where the last call stopped.
     void grown(const std::vector<uint8_t> &pool) {
         for (; indexed_ < pool.size(); ++indexed_) {
-            single_[pool[indexed_]] = indexed_;
-            if (indexed_) pair_[pool[indexed_ - 1] << 8 | pool[indexed_]] = indexed_ - 1;
+            single_[pool[indexed_]] = static_cast<uint32_t>(indexed_);
+            if (indexed_) pair_[pool[indexed_ - 1] << 8 | pool[indexed_]] = static_cast<uint32_t>(indexed_ - 1);
         }
     }
 
@@ -41,7 +41,8 @@ class pool_pairs {
     }
 
   private:
-    std::vector<uint64_t> single_, pair_;
+    // The pool's limit keeps every offset below UINT32_MAX, which marks none.
+    std::vector<uint32_t> single_, pair_;
     uint64_t indexed_ = 0;
 };
 
