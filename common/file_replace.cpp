@@ -58,6 +58,11 @@ DWORD write_new_file(const void *bytes, DWORD size) {
     return error;
 }
 
+// Another program holds the file.
+bool is_in_use_error(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
+}
+
 // A host that has loaded the plug-in keeps it mapped: it can be neither
 // overwritten nor deleted, but it can be renamed within its folder. A
 // read-only file or a folder at the path is not ours to push aside. Gives 0
@@ -73,6 +78,13 @@ DWORD move_aside(const WCHAR *path, DWORD error) {
     return error == ERROR_ALREADY_EXISTS ? ERROR_SHARING_VIOLATION : error;
 }
 
+// The file moved aside goes now, or at the next restart while a program still
+// holds it (the installer runs elevated, so that can be arranged).
+removal dispose_aside() {
+    if (DeleteFileW(aside_path)) return FILE_REMOVED;
+    return MoveFileExW(aside_path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? FILE_REMOVED_AT_RESTART : FILE_LEFT;
+}
+
 DWORD replace_past_host(const WCHAR *path, DWORD error) {
     error = move_aside(path, error);
     if (error) return error;
@@ -81,20 +93,12 @@ DWORD replace_past_host(const WCHAR *path, DWORD error) {
         MoveFileExW(aside_path, path, 0);
         return error;
     }
-    if (!DeleteFileW(aside_path)) {
-        // Still loaded: gone at the next restart (the installer runs
-        // elevated); should that fail, the next run of the installer clears it.
-        MoveFileExW(aside_path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        old_build_in_use = 1;
-    }
+    // An old build the next restart cannot remove is cleared by a later run.
+    if (dispose_aside() != FILE_REMOVED) old_build_in_use = 1;
     return 0;
 }
 
 }  // namespace
-
-bool is_in_use_error(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
-}
 
 const WCHAR *cause_text(DWORD error, const WCHAR *otherwise) {
     if (is_in_use_error(error)) return TEXT_IN_USE;
@@ -118,8 +122,8 @@ removal remove_file(const WCHAR *path, DWORD *error) {
     if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND) return FILE_REMOVED;
     *error = move_aside(path, *error);
     if (*error) return FILE_LEFT;
-    if (DeleteFileW(aside_path)) return FILE_REMOVED;
-    if (MoveFileExW(aside_path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return FILE_REMOVED_AT_RESTART;
+    removal outcome = dispose_aside();
+    if (outcome != FILE_LEFT) return outcome;
     // Movable but never deletable: a program holds it. Back where the user
     // will look for it, since nothing would remove it from aside.
     MoveFileExW(aside_path, path, 0);

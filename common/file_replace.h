@@ -18,8 +18,6 @@ enum removal { FILE_REMOVED, FILE_REMOVED_AT_RESTART, FILE_LEFT };
 // and deleted at the next restart. For FILE_LEFT, *error says why.
 removal remove_file(const WCHAR *path, DWORD *error);
 
-// Whether an error means that another program holds the file.
-bool is_in_use_error(DWORD error);
 // The cause of a failure in the user's words: the file in use, or the disk
 // full; otherwise the given text.
 const WCHAR *cause_text(DWORD error, const WCHAR *otherwise);
