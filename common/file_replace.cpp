@@ -1,19 +1,18 @@
 #include "common/file_replace.h"
 
-#include "common/run_account.h"
+#include "common/link_guard.h"
 #include "common/shared.h"
 
-namespace {
-
-// Names beside a plug-in that no host takes for one: the new file while it is
-// written, and the old one moved aside while a host still holds it.
 const WCHAR NEW_SUFFIX[] = L".new";
 const WCHAR ASIDE_SUFFIX[] = L".old";
 
+namespace {
+
 const WCHAR TEXT_IN_USE[] = L"The file is in use. Close every program that uses it, such as your DAW, and try again.";
 const WCHAR TEXT_DISK_FULL[] = L"There is not enough free disk space on that drive.";
+const WCHAR TEXT_LINK_REFUSED[] = L"The file was skipped: the folder is a link that the installer does not follow.";
 
-// The longest path any caller builds is 306 units.
+// The longest path any caller builds is 310 units (an old build's side name).
 const DWORD LONGEST_PATH = 310;
 WCHAR new_path[LONGEST_PATH + 5];
 WCHAR aside_path[LONGEST_PATH + 5];
@@ -24,15 +23,11 @@ void name_beside(WCHAR *side, const WCHAR *path, const WCHAR *suffix) {
     wide_append(side, suffix);
 }
 
-// Both side names, and whatever is left of them: a killed run can leave its
-// new file, and an old build moved aside outlives the host that held it.
-bool prepare_side_names(const WCHAR *path) {
+bool name_sides(const WCHAR *path) {
     for (DWORD length = 0; path[length]; ++length)
         if (length == LONGEST_PATH) return false;
     name_beside(new_path, path, NEW_SUFFIX);
     name_beside(aside_path, path, ASIDE_SUFFIX);
-    DeleteFileW(new_path);
-    DeleteFileW(aside_path);
     return true;
 }
 
@@ -41,10 +36,25 @@ DWORD last_error() {
     return error ? error : ERROR_GEN_FAILURE;
 }
 
-// One write of the whole buffer; flushed, so that the rename can never put an
-// unwritten file in the old one's place.
+bool exists(const WCHAR *path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+// A killed run can leave its new file, and an old build moved aside outlives
+// the host that held it. An old build with nothing in its place is the build
+// that works (an earlier run could not move it back): it goes back first.
+void clear_earlier_run(const WCHAR *path) {
+    DeleteFileW(new_path);
+    if (!exists(aside_path)) return;
+    if (exists(path))
+        DeleteFileW(aside_path);
+    else
+        MoveFileExW(aside_path, path, 0);
+}
+
+// Only ever a new file: whatever stands at the name, a link among them, is
+// never opened. One write of the whole buffer, flushed, so that the rename can
+// never put an unwritten file in the old one's place.
 DWORD write_new_file(const void *bytes, DWORD size) {
-    HANDLE file = CreateFileW(new_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(new_path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return last_error();
     DWORD written = 0;
     DWORD error = 0;
@@ -79,44 +89,45 @@ DWORD move_aside(const WCHAR *path, DWORD error) {
 }
 
 // The file moved aside goes now, or at the next restart while a program still
-// holds it (the installer runs elevated, so that can be arranged).
+// holds it; the system carries that out with full rights on whatever the path
+// names by then, so only where no standard user can change the folders.
 removal dispose_aside() {
     if (DeleteFileW(aside_path)) return FILE_REMOVED;
-    return MoveFileExW(aside_path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? FILE_REMOVED_AT_RESTART : FILE_LEFT;
+    if (restart_removal_is_safe() && MoveFileExW(aside_path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return FILE_REMOVED_AT_RESTART;
+    return FILE_LEFT;
 }
 
-DWORD replace_past_host(const WCHAR *path, DWORD error) {
+DWORD replace_past_host(const WCHAR *path, DWORD error, DWORD *left) {
     error = move_aside(path, error);
     if (error) return error;
-    if (!MoveFileExW(new_path, path, 0)) {
-        error = last_error();
-        MoveFileExW(aside_path, path, 0);
-        return error;
-    }
-    // An old build the next restart cannot remove is cleared by a later run.
-    if (dispose_aside() != FILE_REMOVED) old_build_in_use = 1;
-    return 0;
-}
-
-}  // namespace
-
-const WCHAR *cause_text(DWORD error, const WCHAR *otherwise) {
-    if (is_in_use_error(error)) return TEXT_IN_USE;
-    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return TEXT_DISK_FULL;
-    return otherwise;
-}
-
-DWORD replace_file(const WCHAR *path, const void *bytes, DWORD size) {
-    if (!prepare_side_names(path)) return ERROR_FILENAME_EXCED_RANGE;
-    DWORD error = write_new_file(bytes, size);
-    if (!error && !MoveFileExW(new_path, path, MOVEFILE_REPLACE_EXISTING))
-        error = replace_past_host(path, last_error());
-    if (error) DeleteFileW(new_path);
+    if (MoveFileExW(new_path, path, 0)) return 0;
+    error = last_error();
+    if (!MoveFileExW(aside_path, path, 0)) *left |= OLD_BUILD_STRANDED;
     return error;
 }
 
-removal remove_file(const WCHAR *path, DWORD *error) {
-    if (!prepare_side_names(path)) return FILE_REMOVED;  // no file has such a path
+DWORD put_in_place(const WCHAR *path, const void *bytes, DWORD size, DWORD *left) {
+    clear_earlier_run(path);
+    DWORD error = write_new_file(bytes, size);
+    if (!error && !MoveFileExW(new_path, path, MOVEFILE_REPLACE_EXISTING))
+        error = replace_past_host(path, last_error(), left);
+    if (error) {
+        if (!DeleteFileW(new_path) && GetLastError() != ERROR_FILE_NOT_FOUND) *left |= NEW_FILE_LEFT;
+        return error;
+    }
+    // The build just moved aside, or one an earlier update left there.
+    if (exists(aside_path)) {
+        removal outcome = dispose_aside();
+        if (outcome != FILE_REMOVED) *left |= OLD_BUILD_HELD;
+        if (outcome == FILE_LEFT) *left |= OLD_BUILD_LEFT;
+    }
+    return 0;
+}
+
+// Deletes the file, or moves it aside where a host holds it; a file that
+// cannot go is put back where the user will look for it.
+removal take_away(const WCHAR *path, DWORD *error) {
     if (DeleteFileW(path)) return FILE_REMOVED;
     *error = last_error();
     if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND) return FILE_REMOVED;
@@ -124,9 +135,37 @@ removal remove_file(const WCHAR *path, DWORD *error) {
     if (*error) return FILE_LEFT;
     removal outcome = dispose_aside();
     if (outcome != FILE_LEFT) return outcome;
-    // Movable but never deletable: a program holds it. Back where the user
-    // will look for it, since nothing would remove it from aside.
-    MoveFileExW(aside_path, path, 0);
     *error = ERROR_SHARING_VIOLATION;
-    return FILE_LEFT;
+    return MoveFileExW(aside_path, path, 0) ? FILE_LEFT : FILE_LEFT_ASIDE;
+}
+
+}  // namespace
+
+const WCHAR *cause_text(DWORD error, const WCHAR *otherwise) {
+    if (is_in_use_error(error)) return TEXT_IN_USE;
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return TEXT_DISK_FULL;
+    if (error == ERROR_UNTRUSTED_MOUNT_POINT) return TEXT_LINK_REFUSED;
+    return otherwise;
+}
+
+replacement replace_file(WCHAR *path, const void *bytes, DWORD size) {
+    replacement result = {ERROR_FILENAME_EXCED_RANGE, 0};
+    if (name_sides(path)) {
+        result.error = hold_folders(path, true);
+        if (!result.error) result.error = put_in_place(path, bytes, size, &result.left);
+    }
+    release_folders();
+    return result;
+}
+
+removal remove_file(WCHAR *path, DWORD *error) {
+    if (!name_sides(path)) return FILE_REMOVED;  // no file has such a path
+    *error = hold_folders(path, false);
+    removal outcome = FILE_LEFT;
+    if (!*error)
+        outcome = take_away(path, error);
+    else if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND)
+        outcome = FILE_REMOVED;  // a folder on the way is missing, so is the file
+    release_folders();
+    return outcome;
 }

@@ -11,7 +11,8 @@ const DWORD DIALOG_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | 
 const WORD ITEM_COUNT_OFFSET = 16;
 
 // Controls of these classes are written as ordinals; the order gives the ordinal.
-const WCHAR *const ordinal_classes[] = {L"BUTTON", L"EDIT", L"STATIC", L"LISTBOX", L"SCROLLBAR", L"COMBOBOX"};
+// Names kept in place, not as pointers, so that the image needs no relocations.
+const WCHAR ordinal_classes[][10] = {L"BUTTON", L"EDIT", L"STATIC", L"LISTBOX", L"SCROLLBAR", L"COMBOBOX"};
 const WORD FIRST_CLASS_ORDINAL = 0x0080;
 
 bool same_text(const WCHAR *a, const WCHAR *b) {

@@ -9,6 +9,7 @@ namespace {
 
 typedef BOOL(WINAPI *set_default_dll_directories)(DWORD flags);
 typedef BOOL(WINAPI *set_dpi_awareness_context)(DPI_AWARENESS_CONTEXT context);
+typedef BOOL(WINAPI *set_mitigation_policy)(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size);
 
 // Through a plain function type first: the found address has a different signature.
 template <typename function> function as_function(FARPROC found) {
@@ -22,6 +23,17 @@ template <typename function> function as_function(FARPROC found) {
 void restrict_dll_search() {
     FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (found) as_function<set_default_dll_directories>(found)(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// Newer systems can refuse, for the whole process, to follow a link that no
+// administrator made; elsewhere the installer's own check of each path stands
+// alone. A system that does not know the policy refuses it.
+void refuse_untrusted_links() {
+    FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetProcessMitigationPolicy");
+    if (!found) return;
+    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
+    policy.EnforceRedirectionTrust = 1;
+    as_function<set_mitigation_policy>(found)(ProcessRedirectionTrustPolicy, &policy, sizeof policy);
 }
 
 // Neither call can change what the installer does next, so their results are
@@ -38,6 +50,7 @@ void prepare_user_interface() {
 
 extern "C" void WINAPI installer_entry() {
     restrict_dll_search();
+    refuse_untrusted_links();
     prepare_user_interface();
     WCHAR *text = widen_licence_text();
     if (!text) {

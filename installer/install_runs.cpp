@@ -20,9 +20,12 @@ const WCHAR TEXT_PARTLY_INSTALLED[] = L"Only these files were installed:\r\n";
 const WCHAR TEXT_NOT_INSTALLED[] = L"Quenthalvox was not installed.";
 const WCHAR TEXT_LEFT[] = L"These files could not be removed:\r\n";
 const WCHAR TEXT_AT_RESTART[] = L"These files will be removed when you restart your computer:\r\n";
+const WCHAR TEXT_LEFT_BESIDE[] =
+    L"\r\n\r\nThese files were left beside the plug-in; run the installer again after closing your DAW to tidy "
+    L"them up:\r\n";
 
 // The longest account lists with the longest texts around them.
-WCHAR closing_report[4400];
+WCHAR closing_report[13400];
 
 const DWORD PAUSE_MS = 2000;
 
@@ -53,6 +56,10 @@ const WCHAR *install_report() {
         wide_append(closing_report, TEXT_NOT_INSTALLED);
     }
     if (old_build_in_use) wide_append(closing_report, TEXT_RESTART_HOST);
+    if (files_left_beside[0]) {
+        wide_append(closing_report, TEXT_LEFT_BESIDE);
+        wide_append(closing_report, files_left_beside);
+    }
     return closing_report;
 }
 

@@ -6,11 +6,11 @@
 #include "installer/page_header.h"
 
 WCHAR *widen_licence_text() {
-    SIZE_T length = SIZE_T(licence_text.end - licence_text.start);
+    SIZE_T length = SIZE_T(licence_text.end() - licence_text.start());
     // Zero-filled, so the last unit is already the terminator.
     WCHAR *text = static_cast<WCHAR *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 2 * length + 2));
     if (!text) return nullptr;
-    for (SIZE_T i = 0; i < length; ++i) text[i] = WCHAR(licence_text.start[i]);
+    for (SIZE_T i = 0; i < length; ++i) text[i] = WCHAR(licence_text.start()[i]);
     return text;
 }
 

@@ -7,7 +7,7 @@
 #define TEXT_CORRUPTED L"The installer has been corrupted. Please download Quenthalvox again."
 
 bool find_entry(const char *name, payload_entry *entry) {
-    return archive_format::find(payload_directory.start, payload_directory.end, name, entry);
+    return archive_format::find(payload_directory.start(), payload_directory.end(), name, entry);
 }
 
 DWORD payload_checksum(const BYTE *bytes, DWORD size) { return archive_format::checksum(bytes, size); }
@@ -22,7 +22,7 @@ static DWORD rebuild(const payload_entry &entry, BYTE *bytes) {
     using namespace archive_format;
     DWORD hash = CHECKSUM_START;
     for (const BYTE *reference = entry.references; !is_end_of_list(reference); reference += GROUP_BYTES) {
-        const BYTE *slice = payload_pool.start + read_u32(reference);
+        const BYTE *slice = payload_pool.start() + read_u32(reference);
         DWORD count = read_u32(reference + 4);
         for (DWORD i = 0; i < count; ++i) {
             BYTE byte = slice[i];
@@ -44,7 +44,7 @@ loaded_entry load_entry(HWND owner, const char *name) {
     // Every name the installer asks for is packed, so a missing one means the
     // directory itself was damaged.
     if (!find_entry(name, &entry) ||
-        !archive_format::slices_fit(entry.references, entry.size, payload_pool.end - payload_pool.start))
+        !archive_format::slices_fit(entry.references, entry.size, payload_pool.end() - payload_pool.start()))
         report_corruption(owner);
     BYTE *bytes = (BYTE *)HeapAlloc(GetProcessHeap(), 0, entry.size);
     if (!bytes) return loaded_entry{nullptr, 0};

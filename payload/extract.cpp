@@ -10,19 +10,6 @@ namespace {
 // The longest path is 303 units; the causes are far shorter.
 WCHAR report[440];
 
-// Cut the path at each backslash in turn to create every folder above the
-// file, outermost first, and put the backslash back.
-void create_folders(WCHAR *path) {
-    for (WCHAR *unit = path; *unit; ++unit) {
-        if (*unit != L'\\') continue;
-        *unit = 0;
-        // Folders that exist and a bare drive fail harmlessly; a folder that
-        // really is missing shows up when the file is written.
-        CreateDirectoryW(path, nullptr);
-        *unit = L'\\';
-    }
-}
-
 // Names the file and the cause; the user can free the file or the disk and
 // try the same file again.
 bool ask_to_retry(HWND owner, const WCHAR *path, DWORD error) {
@@ -42,17 +29,13 @@ void extract_file(HWND owner, WCHAR *path, const char *entry_name) {
         MessageBoxW(owner, TEXT_NO_MEMORY, nullptr, MB_OK);
         return;
     }
-    for (;;) {
-        create_folders(path);
-        DWORD error = replace_file(path, entry.bytes, entry.size);
-        if (!error) {
-            account_line(installed_files, path);
-            break;
-        }
-        if (!ask_to_retry(owner, path, error)) {
-            install_failed = 1;
-            break;
-        }
+    replacement result;
+    while ((result = replace_file(path, entry.bytes, entry.size)).error && ask_to_retry(owner, path, result.error)) {
     }
+    if (result.error)
+        install_failed = 1;
+    else
+        account_line(installed_files, path);
+    account_left_beside(path, result.left);
     HeapFree(GetProcessHeap(), 0, entry.bytes);
 }

@@ -12,10 +12,11 @@ WCHAR path[304];
 const DWORD CLEARED_UNITS = 300;
 const DWORD VALUE_BYTES = 500;
 
-// Names within the plug-in folder; the folder's own ends in a backslash.
+// Names within the plug-in folder; the folder itself is named without a
+// trailing backslash, so that the folders above it can be held while it goes.
 const WCHAR DLL_64[] = L"\\Quenthalvox_x64.dll";
 const WCHAR DLL_32[] = L"\\Quenthalvox.dll";
-const WCHAR PLUGIN_FOLDER[] = L"\\";
+const WCHAR PLUGIN_FOLDER[] = L"";
 const WCHAR TEXT_FL_STUDIO_NOT_FOUND[] =
     L"No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
 
@@ -54,7 +55,7 @@ void remove_dlls(DWORD cut) {
     remove_product_file(path);
     // Only an empty folder goes: one still holding other files is left.
     use_suffix(cut, PLUGIN_FOLDER);
-    RemoveDirectoryW(path);
+    remove_product_folder(path);
 }
 
 void install_dlls(HWND owner, DWORD cut) {

@@ -1,19 +1,48 @@
 #include "targets/removal.h"
 
 #include "common/file_replace.h"
+#include "common/link_guard.h"
 #include "common/run_account.h"
+#include "common/shared.h"
 
 namespace {
 
 const WCHAR TEXT_NOT_DELETED[] = L"The file could not be deleted.";
 
-}  // namespace
+// The longest path and its side name (310 units).
+WCHAR side_path[320];
 
-void remove_product_file(const WCHAR *path) {
+void remove_one(WCHAR *path) {
     DWORD error = 0;
     removal outcome = remove_file(path, &error);
     if (outcome == FILE_REMOVED_AT_RESTART) account_line(files_at_restart, path);
-    if (outcome != FILE_LEFT) return;
-    account_line(files_left, path);
+    if (outcome < FILE_LEFT) return;
+    // Listed where it is: moved aside, it could not be put back.
+    wide_append(files_left, path);
+    account_line(files_left, outcome == FILE_LEFT_ASIDE ? ASIDE_SUFFIX : L"");
     account_line(files_left, cause_text(error, TEXT_NOT_DELETED));
+}
+
+void remove_beside(const WCHAR *path, const WCHAR *suffix) {
+    side_path[0] = 0;
+    wide_append(side_path, path);
+    wide_append(side_path, suffix);
+    remove_one(side_path);
+}
+
+}  // namespace
+
+// What an update left beside the file goes first, so that the file itself
+// can be moved aside if it is held.
+void remove_product_file(WCHAR *path) {
+    remove_beside(path, NEW_SUFFIX);
+    remove_beside(path, ASIDE_SUFFIX);
+    remove_one(path);
+}
+
+// Only an empty folder goes, and never one that is a link: removing a link's
+// path removes the folder it points to on some systems (Wine among them).
+void remove_product_folder(WCHAR *path) {
+    if (!hold_folders(path, false)) RemoveDirectoryW(path);
+    release_folders();
 }

@@ -4,5 +4,9 @@
 
 #include <windows.h>
 
-// A missing file is passed over in silence.
-void remove_product_file(const WCHAR *path);
+// A missing file is passed over in silence; what an update left beside the
+// file goes too.
+void remove_product_file(WCHAR *path);
+
+// Removes the folder at path (no trailing backslash) if it is empty.
+void remove_product_folder(WCHAR *path);

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "common/link_guard.h"
 #include "common/shared.h"
 #include "targets/removal.h"
 
@@ -37,10 +38,11 @@ void remove_standalone() {
     if (FAILED(app_data_found) || FAILED(start_menu_found)) return;
     if (longer_than(app_data, LONGEST_KNOWN_FOLDER) || longer_than(start_menu, LONGEST_KNOWN_FOLDER)) return;
 
-    // The maker's folder is created even when absent and kept; an existing one
-    // makes the call fail harmlessly.
+    // The maker's folder is created even when absent and kept, never through
+    // a link; an existing one makes the call fail harmlessly.
     start_path(app_data_path, app_data, L"\\Brindlewoodsonics");
-    CreateDirectoryW(app_data_path, nullptr);
+    if (!hold_folders(app_data_path, false)) CreateDirectoryW(app_data_path, nullptr);
+    release_folders();
     // Either file may be missing; the other is removed all the same.
     start_path(app_data_path, app_data, L"\\Brindlewoodsonics\\Quenthalvox Standalone.exe");
     remove_product_file(app_data_path);

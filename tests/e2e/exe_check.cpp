@@ -1,7 +1,7 @@
 // Checks the built installer executable from the outside, by reading its PE
 // file: its resources, its size beyond the embedded data (and beyond a
-// signature), and that the marks of the embedded data are relocated with the
-// image.
+// signature), and that the image and the marks of the embedded data need no
+// relocation to load anywhere.
 //
 //   exe_check resources <exe> <manifest> <version>
 //   exe_check layout <exe> <pool> <directory> <licence> <overhead limit in bytes>
@@ -262,38 +262,22 @@ int command_resources(const char *exe, const char *manifest_file, const char *ve
     return failures ? 1 : 0;
 }
 
-// RVAs of the 64-bit fields the loader adjusts when it moves the image.
-std::set<uint32_t> relocated_fields(const image &pe) {
-    std::set<uint32_t> fields;
-    uint32_t at = pe.directory_rva[5], end = at + pe.directory_size[5];
-    while (at + 8 <= end) {
-        uint32_t page = pe.read_rva(at, 4), block = pe.read_rva(at + 4, 4);
-        if (block < 8) break;
-        for (uint32_t i = 8; i + 2 <= block; i += 2) {
-            uint32_t entry = pe.read_rva(at + i, 2);
-            if (entry >> 12 == 10) fields.insert(page + (entry & 0xFFF));  // IMAGE_REL_BASED_DIR64
-        }
-        at += block;
-    }
-    return fields;
-}
-
-// Finds the record of two marks around `blob` and checks that the blob and its
-// record are read-only and that both marks are relocated.
-void check_embedded(const image &pe, const std::set<uint32_t> &relocated, const bytes &blob, const char *name) {
+// Finds the record of two marks around `blob`, each its distance from the
+// record, and checks that the blob and its record are read-only.
+void check_embedded(const image &pe, const bytes &blob, const char *name) {
     for (const section &s : pe.sections) {
         for (uint32_t at = 0; at + 16 <= s.file_size; at += 8) {
-            uint64_t start = pe.read(s.file_offset + at, 8), end = pe.read(s.file_offset + at + 8, 8);
-            if (start < pe.base || end < start || end - start != blob.size()) continue;
-            size_t offset = pe.offset_of(static_cast<uint32_t>(start - pe.base));
+            uint32_t record = s.rva + at;
+            uint64_t start = record + pe.read(s.file_offset + at, 8), end = record + pe.read(s.file_offset + at + 8, 8);
+            if (end - start != blob.size() || start > UINT32_MAX) continue;
+            size_t offset = pe.offset_of(static_cast<uint32_t>(start));
             if (offset == SIZE_MAX || !pe.has(offset, blob.size()) ||
                 !std::equal(blob.begin(), blob.end(), pe.file.begin() + offset))
                 continue;
-            uint32_t record = s.rva + at;
             std::printf("%s: %zu bytes, marks at RVA 0x%X in %s\n", name, blob.size(), record, s.name.c_str());
             check(!(s.flags & SCN_MEM_WRITE), std::string(name) + ": the marks lie in a writable section");
-            check(!(pe.section_of(start - pe.base)->flags & SCN_MEM_WRITE), std::string(name) + ": the data lies in a writable section");
-            check(relocated.count(record) && relocated.count(record + 8), std::string(name) + ": the marks are not relocated");
+            check(!(pe.section_of(static_cast<uint32_t>(start))->flags & SCN_MEM_WRITE),
+                  std::string(name) + ": the data lies in a writable section");
             return;
         }
     }
@@ -312,10 +296,12 @@ int command_layout(const char *exe, const char *pool_file, const char *directory
     check(pe.entry != 0, "no entry point");
     check(!(pe.characteristics & 0x0001), "relocations are stripped");
     check((pe.dll_characteristics & 0x0160) == 0x0160, "missing ASLR (dynamic base, high entropy) or DEP");
-    std::set<uint32_t> relocated = relocated_fields(pe);
-    check_embedded(pe, relocated, pool, "payload pool");
-    check_embedded(pe, relocated, directory, "payload directory");
-    check_embedded(pe, relocated, licence, "licence text");
+    // Nothing in the image holds an absolute address, so it loads anywhere
+    // without base relocations (and the linker writes no section for them).
+    check(pe.directory_size[5] == 0, "the image needs base relocations");
+    check_embedded(pe, pool, "payload pool");
+    check_embedded(pe, directory, "payload directory");
+    check_embedded(pe, licence, "licence text");
 
     // An Authenticode signature is the certificate table appended to the
     // image; its directory entry gives a file offset, not an RVA. It is the

@@ -6,10 +6,10 @@
 #include <memory>
 
 // The product reads these as constants; only this file, the stand-in for the
-// executable's data, writes them.
+// executable's data, writes them: each mark as its distance from its record.
 struct embedded_bytes {
-    const BYTE *start;
-    const BYTE *end;
+    INT_PTR start_offset;
+    INT_PTR end_offset;
 };
 extern "C" {
 embedded_bytes payload_pool;
@@ -27,8 +27,8 @@ std::unique_ptr<BYTE[]> pool_bytes, directory_bytes, licence_bytes;
 void point_at(embedded_bytes &block, std::unique_ptr<BYTE[]> &storage, const std::string &bytes) {
     storage.reset(new BYTE[bytes.size()]);
     std::memcpy(storage.get(), bytes.data(), bytes.size());
-    block.start = storage.get();
-    block.end = block.start + bytes.size();
+    block.start_offset = reinterpret_cast<INT_PTR>(storage.get()) - reinterpret_cast<INT_PTR>(&block);
+    block.end_offset = block.start_offset + INT_PTR(bytes.size());
 }
 
 }  // namespace

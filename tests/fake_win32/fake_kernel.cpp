@@ -52,6 +52,74 @@ bool open_by_product(const std::string &key) {
     return false;
 }
 
+// Held open by the product without sharing delete: it can be neither renamed
+// nor deleted, and nothing above it can be renamed either.
+bool held_against_delete(const std::string &key) {
+    for (auto &open : files.held)
+        if (!open.second.shares_delete &&
+            (open.second.key == key || open.second.key.compare(0, key.size() + 1, key + "\\") == 0))
+            return true;
+    return false;
+}
+
+// The path with every link on the way followed, and the last name's too
+// when follow_last; as Windows does, links lead on to links.
+std::string resolve(std::string key, bool follow_last) {
+    for (int hops = 0; hops < 32; ++hops) {
+        bool followed = false;
+        for (size_t cut = key.find('\\');; cut = key.find('\\', cut + 1)) {
+            bool last = cut == std::string::npos;
+            auto node = files.nodes.find(key.substr(0, cut));
+            if (node != files.nodes.end() && !node->second.link_to.empty() && (!last || follow_last)) {
+                key = node->second.link_to + (last ? "" : key.substr(cut));
+                followed = true;
+                break;
+            }
+            if (last) break;
+        }
+        if (!followed) return key;
+    }
+    return key;
+}
+
+std::string resolved(LPCWSTR path, bool follow_last) { return resolve(normalise_path(view(path)), follow_last); }
+
+// A self-relative security descriptor with nothing but its owner.
+std::string owner_descriptor(Owner owner) {
+    static const std::map<Owner, std::vector<unsigned char>> SIDS = {
+        {Owner::user, {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE8, 3, 0, 0}},
+        {Owner::administrators, {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0}},
+        {Owner::system, {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}},
+        // S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464
+        {Owner::trusted_installer, {1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,    0xB5, 0x89,
+                                    0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E,
+                                    0xC0, 0x02, 0x64, 0x87}},
+    };
+    std::string descriptor = {1, 0, 0, char(0x80), 20, 0, 0, 0};  // revision, self-relative, owner at 20
+    descriptor.resize(20, 0);
+    const std::vector<unsigned char> &sid = SIDS.at(owner);
+    return descriptor + std::string(sid.begin(), sid.end());
+}
+
+// An open of a file or folder only to read its attributes and owner, as the
+// product makes to check and hold a path.
+HANDLE open_itself(LPCWSTR path, DWORD access, DWORD share, DWORD flags) {
+    std::string key = resolved(path, !(flags & FILE_FLAG_OPEN_REPARSE_POINT));
+    auto node = files.nodes.find(key);
+    if (node == files.nodes.end()) {
+        set_error(parent_exists(key) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if ((node->second.is_folder && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) ||
+        (access & ~DWORD(READ_CONTROL | FILE_READ_ATTRIBUTES))) {
+        set_error(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = reinterpret_cast<HANDLE>(next_handle += 4);
+    files.held[handle] = FileSystem::Held{key, (share & FILE_SHARE_DELETE) != 0};
+    return handle;
+}
+
 // Why another program's hold, or the read-only mark, stops the file from
 // being written, replaced or deleted; 0 when nothing does.
 DWORD held_error(const FileNode &node) {
@@ -102,7 +170,10 @@ std::vector<std::string> calls_named(std::string_view name) {
 std::string normalise_path(std::u16string_view path) {
     std::string key = narrow(path);
     for (char &c : key)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        else if (c == '/')
+            c = '\\';
     if (!key.empty() && key[0] == '\\' && (key.size() < 2 || key[1] != '\\')) key = "C:" + key;
     while (key.size() > 2 && key.back() == '\\') key.pop_back();
     return key;
@@ -115,10 +186,18 @@ void FileSystem::add_folder(std::u16string_view path) {
     nodes[key].is_folder = true;
 }
 
+void FileSystem::add_link(std::u16string_view path, std::u16string_view target, Owner owner) {
+    std::string key = normalise_path(path);
+    add_folder(u16(parent_of(key)));
+    std::string target_key = normalise_path(target);
+    nodes[key] = FileNode{folder_exists(target_key), {}, false, Hold::none, target_key, owner};
+}
+
 void FileSystem::add_file(std::u16string_view path, std::string_view bytes) {
     std::string key = normalise_path(path);
     add_folder(u16(parent_of(key)));
-    nodes[key] = FileNode{false, std::string(bytes)};
+    nodes[key] = FileNode{};
+    nodes[key].bytes = std::string(bytes);
 }
 
 bool FileSystem::is_folder(std::u16string_view path) const { return folder_exists(normalise_path(path)); }
@@ -195,7 +274,7 @@ BOOL WINAPI HeapFree(HANDLE heap_handle, DWORD, LPVOID block) {
 BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
     log_call("CreateDirectoryW", view(path));
     if (security) ++files.secured_folders;
-    std::string key = normalise_path(view(path));
+    std::string key = resolved(path, false);
     if (key.empty()) return set_error(ERROR_PATH_NOT_FOUND);
     if (key == "C:" || files.nodes.count(key)) return set_error(ERROR_ALREADY_EXISTS);
     if (!parent_exists(key)) return set_error(ERROR_PATH_NOT_FOUND);
@@ -205,27 +284,26 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
 
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD attributes, HANDLE template_file) {
-    log_call("CreateFileW", view(path));
+    // An open of what exists only reads it; the log keeps it apart from the
+    // opens that create.
+    log_call(disposition == OPEN_EXISTING ? "CreateFileW(existing)" : "CreateFileW", view(path));
     files.opens.push_back(OpenRecord{std::u16string(view(path)), access, share, disposition, attributes,
                                      security != nullptr, template_file != nullptr});
-    std::string key = normalise_path(view(path));
     if (files.open_fails && files.open_fails(view(path))) {
         set_error(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if (access != GENERIC_WRITE || disposition != CREATE_ALWAYS) {
-        set_error(ERROR_ACCESS_DENIED);  // the product only ever creates files for writing
+    if (disposition == OPEN_EXISTING) return open_itself(path, access, share, attributes);
+    // The product only ever creates new files for writing, never through a link at the name.
+    if (access != GENERIC_WRITE || disposition != CREATE_NEW) {
+        set_error(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    std::string key = resolved(path, false);
     auto node = files.nodes.find(key);
-    if (node != files.nodes.end() && !node->second.is_folder && held_error(node->second)) {
-        set_error(node->second.hold == Hold::loaded ? ERROR_USER_MAPPED_FILE : held_error(node->second));
-        return INVALID_HANDLE_VALUE;
-    }
-    bool busy = open_by_product(key);
-    if (key.empty() || !parent_exists(key) || busy ||
-        (node != files.nodes.end() && node->second.is_folder)) {
-        set_error(busy || node != files.nodes.end() ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+    if (node != files.nodes.end() || key.empty() || !parent_exists(key)) {
+        bool exists = node != files.nodes.end();
+        set_error(!exists ? ERROR_PATH_NOT_FOUND : node->second.is_folder ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS);
         return INVALID_HANDLE_VALUE;
     }
     files.nodes[key] = FileNode{};
@@ -256,7 +334,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE file) {
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
     log_call("CloseHandle");
-    if (!files.handles.erase(handle)) {
+    if (!files.handles.erase(handle) && !files.held.erase(handle)) {
         ++files.bad_closes;
         return FALSE;
     }
@@ -265,11 +343,11 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 
 BOOL WINAPI DeleteFileW(LPCWSTR path) {
     log_call("DeleteFileW", view(path));
-    std::string key = normalise_path(view(path));
+    std::string key = resolved(path, false);
     auto node = files.nodes.find(key);
     if (node == files.nodes.end()) return set_error(ERROR_FILE_NOT_FOUND);
     if (node->second.is_folder) return set_error(ERROR_ACCESS_DENIED);
-    if (open_by_product(key)) return set_error(ERROR_SHARING_VIOLATION);
+    if (open_by_product(key) || held_against_delete(key)) return set_error(ERROR_SHARING_VIOLATION);
     if (DWORD error = held_error(node->second)) return set_error(error);
     files.nodes.erase(node);
     return TRUE;
@@ -279,7 +357,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR path) {
 // MOVEFILE_DELAY_UNTIL_REBOOT only records the removal.
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     log_call("MoveFileExW", std::u16string(view(from)) + u" > " + (to ? std::u16string(view(to)) : u"(restart)"));
-    std::string key = normalise_path(view(from));
+    std::string key = resolved(from, false);
     auto source = files.nodes.find(key);
     if (source == files.nodes.end()) return set_error(ERROR_FILE_NOT_FOUND);
     if (!to) {
@@ -288,11 +366,12 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
         files.removed_at_restart.push_back(key);
         return TRUE;
     }
-    std::string target_key = normalise_path(view(to));
+    std::string target_key = resolved(to, false);
     if (!parent_exists(target_key)) return set_error(ERROR_PATH_NOT_FOUND);
     if (files.move_error)
         if (DWORD error = files.move_error(view(from), view(to))) return set_error(error);
-    if (open_by_product(key) || source->second.hold == Hold::locked) return set_error(ERROR_SHARING_VIOLATION);
+    if (open_by_product(key) || held_against_delete(key) || source->second.hold == Hold::locked)
+        return set_error(ERROR_SHARING_VIOLATION);
     auto target = files.nodes.find(target_key);
     if (target != files.nodes.end() && target_key != key) {
         if (!(flags & MOVEFILE_REPLACE_EXISTING)) return set_error(ERROR_ALREADY_EXISTS);
@@ -308,21 +387,23 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
     log_call("GetFileAttributesW", view(path));
-    auto node = files.nodes.find(normalise_path(view(path)));
+    auto node = files.nodes.find(resolved(path, false));
     if (node == files.nodes.end()) {
         set_error(ERROR_FILE_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
-    if (node->second.is_folder) return FILE_ATTRIBUTE_DIRECTORY;
-    return node->second.read_only ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+    DWORD link = node->second.link_to.empty() ? 0 : FILE_ATTRIBUTE_REPARSE_POINT;
+    if (node->second.is_folder) return FILE_ATTRIBUTE_DIRECTORY | link;
+    return (node->second.read_only ? FILE_ATTRIBUTE_READONLY : link ? 0 : FILE_ATTRIBUTE_NORMAL) | link;
 }
 
 BOOL WINAPI RemoveDirectoryW(LPCWSTR path) {
     log_call("RemoveDirectoryW", view(path));
-    std::string key = normalise_path(view(path));
+    std::string key = resolved(path, false);
     auto node = files.nodes.find(key);
     if (node == files.nodes.end() || !node->second.is_folder) return set_error(ERROR_PATH_NOT_FOUND);
-    if (has_children(key)) return set_error(ERROR_DIR_NOT_EMPTY);
+    if (held_against_delete(key)) return set_error(ERROR_SHARING_VIOLATION);
+    if (node->second.link_to.empty() && has_children(key)) return set_error(ERROR_DIR_NOT_EMPTY);
     files.nodes.erase(node);
     return TRUE;
 }
@@ -342,4 +423,47 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     int answer = message_box_answers.front();
     message_box_answers.erase(message_box_answers.begin());
     return answer;
+}
+
+BOOL WINAPI GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION requested, PSECURITY_DESCRIPTOR descriptor,
+                                    DWORD size, LPDWORD needed) {
+    log_call("GetKernelObjectSecurity");
+    auto open = files.held.find(object);
+    if (open == files.held.end() || requested != OWNER_SECURITY_INFORMATION) return set_error(ERROR_INVALID_HANDLE);
+    std::string bytes = owner_descriptor(files.nodes.at(open->second.key).owner);
+    if (needed) *needed = DWORD(bytes.size());
+    if (size < bytes.size()) return set_error(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(descriptor, bytes.data(), bytes.size());
+    return TRUE;
+}
+
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID *owner, BOOL *defaulted) {
+    const unsigned char *bytes = static_cast<const unsigned char *>(descriptor);
+    uint32_t offset = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | uint32_t(bytes[7]) << 24;
+    *owner = offset ? const_cast<unsigned char *>(bytes + offset) : nullptr;
+    *defaulted = FALSE;
+    return TRUE;
+}
+
+// The path the open object has, links followed, in the "\\?\" form.
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD) {
+    log_call("GetFinalPathNameByHandleW");
+    auto open = files.held.find(file);
+    if (open == files.held.end()) return set_error(ERROR_INVALID_HANDLE);
+    std::u16string text = u"\\\\?\\" + u16(resolve(open->second.key, true));
+    if (text.size() >= size) return DWORD(text.size() + 1);
+    std::memcpy(path, text.c_str(), (text.size() + 1) * 2);
+    return DWORD(text.size());
+}
+
+int WINAPI CompareStringOrdinal(LPCWSTR first, int first_length, LPCWSTR second, int second_length, BOOL ignore_case) {
+    auto text = [ignore_case](LPCWSTR units, int length) {
+        const char16_t *start = reinterpret_cast<const char16_t *>(units);
+        std::u16string folded = length < 0 ? std::u16string(start) : std::u16string(start, size_t(length));
+        for (char16_t &unit : folded)
+            if (ignore_case && unit >= u'a' && unit <= u'z') unit = char16_t(unit - u'a' + u'A');
+        return folded;
+    };
+    int order = text(first, first_length).compare(text(second, second_length));
+    return order < 0 ? CSTR_LESS_THAN : order > 0 ? CSTR_GREATER_THAN : CSTR_EQUAL;
 }

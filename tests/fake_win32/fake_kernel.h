@@ -52,11 +52,17 @@ extern Heap heap;
 // sharing (nothing can be done to it).
 enum class Hold { none, loaded, locked };
 
+// Who owns a file or folder: the user, or an administrator (as the group, the
+// system itself or the system's installer).
+enum class Owner { user, administrators, system, trusted_installer };
+
 struct FileNode {
     bool is_folder = false;
     std::string bytes;
     bool read_only = false;
     Hold hold = Hold::none;
+    std::string link_to;  // a link (junction or symbolic link) to this normalised path; empty: none
+    Owner owner = Owner::user;
 };
 
 // Paths compare without regard to ASCII case, as on Windows; "C:" always
@@ -75,6 +81,13 @@ struct FileSystem {
     DWORD write_error = 0;                      // nonzero: WriteFile fails with it having written nothing
     std::optional<size_t> short_write_limit;    // WriteFile writes at most this many bytes, returns TRUE
     std::map<HANDLE, std::string> handles;      // open handle -> normalised path
+    // Files and folders opened as themselves (links not followed), and
+    // whether each open lets others delete or rename them.
+    struct Held {
+        std::string key;
+        bool shares_delete;
+    };
+    std::map<HANDLE, Held> held;
     unsigned writes = 0;                        // WriteFile calls
     unsigned bad_closes = 0;                    // CloseHandle on a handle that is not open
     std::vector<OpenRecord> opens;              // every CreateFileW, in order
@@ -87,12 +100,14 @@ struct FileSystem {
 
     void add_folder(std::u16string_view path);  // with every missing folder above it
     void add_file(std::u16string_view path, std::string_view bytes);  // folders above created too
+    // A link at path to the existing target (a folder link if it is a folder).
+    void add_link(std::u16string_view path, std::u16string_view target, Owner owner = Owner::user);
     bool is_folder(std::u16string_view path) const;
     bool is_file(std::u16string_view path) const;
     std::optional<std::string> read(std::u16string_view path) const;
     FileNode *node(std::u16string_view path);  // a file or folder, or null
     std::vector<std::string> files_in(std::u16string_view folder) const;  // normalised paths, sorted
-    size_t open_handles() const { return handles.size(); }
+    size_t open_handles() const { return handles.size() + held.size(); }
 };
 extern FileSystem files;
 std::string normalise_path(std::u16string_view path);

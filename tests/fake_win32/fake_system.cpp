@@ -8,6 +8,10 @@ const KNOWNFOLDERID FOLDERID_RoamingAppData = {
     0x3EB685DB, 0x65F9, 0x4CF6, {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}};
 const KNOWNFOLDERID FOLDERID_StartMenu = {
     0x625B53C3, 0xAB48, 0x4EC1, {0xBA, 0x1F, 0xA1, 0xEF, 0x41, 0x46, 0xFC, 0x19}};
+const KNOWNFOLDERID FOLDERID_ProgramFiles = {
+    0x905E63B6, 0xC1BF, 0x494E, {0xB2, 0x9C, 0x65, 0xB7, 0x32, 0xD3, 0xD2, 0x1A}};
+const KNOWNFOLDERID FOLDERID_ProgramFilesX86 = {
+    0x7C5A40EF, 0xA0FB, 0x4BFC, {0x87, 0x4A, 0xC0, 0xF2, 0xE0, 0xB9, 0xFA, 0x8E}};
 
 namespace fake {
 
@@ -49,6 +53,8 @@ std::string folder_name(const KNOWNFOLDERID &folder) {
     std::string text = guid_text(folder);
     if (text == guid_text(FOLDERID_RoamingAppData)) return "RoamingAppData";
     if (text == guid_text(FOLDERID_StartMenu)) return "StartMenu";
+    if (text == guid_text(FOLDERID_ProgramFiles)) return "ProgramFiles";
+    if (text == guid_text(FOLDERID_ProgramFilesX86)) return "ProgramFilesX86";
     return text;
 }
 

@@ -443,7 +443,17 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     if (module == kernel32_module && user.has_dll_directories_function &&
         std::strcmp(name, "SetDefaultDllDirectories") == 0)
         return as_farproc(&SetDefaultDllDirectories);
+    // A system old enough to lack the first lacks the second too.
+    if (module == kernel32_module && user.has_dll_directories_function &&
+        std::strcmp(name, "SetProcessMitigationPolicy") == 0)
+        return as_farproc(&SetProcessMitigationPolicy);
     return nullptr;
+}
+
+BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size) {
+    DWORD flags = size == sizeof(DWORD) ? *static_cast<DWORD *>(buffer) : 0;
+    log_call("SetProcessMitigationPolicy " + number(policy) + " " + number(flags));
+    return TRUE;
 }
 
 BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {

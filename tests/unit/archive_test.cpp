@@ -101,7 +101,7 @@ TEST(FindEntry, SelectsTheOneEntryWhoseNameBeginsWithTheRequest) {
         const Entry &expected = entries[c.selected];
         EXPECT_EQ(found.size, expected.size) << c.name;
         EXPECT_EQ(found.checksum, expected.checksum) << c.name;
-        EXPECT_EQ(found.references, payload_directory.start + places[c.selected].references) << c.name;
+        EXPECT_EQ(found.references, payload_directory.start() + places[c.selected].references) << c.name;
     }
 }
 

@@ -139,9 +139,12 @@ TEST_P(ClapVariable, InstallUsesOnlyAnAcceptedValue) {
 }
 
 TEST_P(ClapVariable, RemovalUsesOnlyAnAcceptedValueAndIsSilent) {
-    clap_target(PAGE, 1, 0);
     std::vector<std::string> expected;
-    if (GetParam().accepted) expected = {call("DeleteFileW", path_64()), call("DeleteFileW", path_32())};
+    if (GetParam().accepted) {
+        for (const std::u16string &path : {path_64(), path_32()}) fake::files.add_file(path, "older build");
+        expected = {call("DeleteFileW", path_64()), call("DeleteFileW", path_32())};
+    }
+    clap_target(PAGE, 1, 0);
     EXPECT_EQ(file_system_calls(), expected);
     EXPECT_TRUE(fake::message_boxes.empty());
     EXPECT_EQ(install_failed, 0);

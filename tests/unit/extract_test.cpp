@@ -63,13 +63,12 @@ TEST_F(Extract, CreatesEveryFolderOutermostFirstAndWritesTheFileOnce) {
         const char *what;
         const char16_t *existing;  // a folder present before the call, or null
         const char16_t *path;
-        std::vector<std::string> folders;  // CreateDirectoryW calls, in order
+        std::vector<std::string> folders;  // CreateDirectoryW calls, in order: the missing ones
     } cases[] = {
-        {"folders exist", u"C:\\Program Files\\Common Files\\CLAP", u"C:\\Program Files\\Common Files\\CLAP\\Q.clap",
-         {"C:", "C:\\Program Files", "C:\\Program Files\\Common Files", "C:\\Program Files\\Common Files\\CLAP"}},
+        {"folders exist", u"C:\\Program Files\\Common Files\\CLAP", u"C:\\Program Files\\Common Files\\CLAP\\Q.clap", {}},
         {"three levels missing", u"C:\\Hosts", u"C:\\Hosts\\FL\\Plugins\\Fx\\Q.dll",
-         {"C:", "C:\\Hosts", "C:\\Hosts\\FL", "C:\\Hosts\\FL\\Plugins", "C:\\Hosts\\FL\\Plugins\\Fx"}},
-        {"leading backslash", nullptr, u"\\Audio\\Q.dll", {"", "\\Audio"}},
+         {"C:\\Hosts\\FL", "C:\\Hosts\\FL\\Plugins", "C:\\Hosts\\FL\\Plugins\\Fx"}},
+        {"leading backslash, forward slashes", nullptr, u"\\Audio/FL/Q.dll", {"\\Audio", "\\Audio/FL"}},
         {"no backslash", nullptr, u"Q.dll", {}},
     };
     for (const Case &c : cases) {
@@ -79,11 +78,9 @@ TEST_F(Extract, CreatesEveryFolderOutermostFirstAndWritesTheFileOnce) {
         if (c.existing) fake::files.add_folder(c.existing);
         EXPECT_FALSE(extract(c.path));
         std::vector<std::string> expected;
-        for (const std::string &folder : c.folders)
-            expected.push_back(folder.empty() ? "CreateDirectoryW" : "CreateDirectoryW " + folder);
+        for (const std::string &folder : c.folders) expected.push_back("CreateDirectoryW " + folder);
         EXPECT_EQ(folder_calls(), expected);
-        for (const std::string &folder : c.folders)
-            EXPECT_TRUE(folder.empty() || fake::files.is_folder(fake::u16(folder))) << folder;
+        for (const std::string &folder : c.folders) EXPECT_TRUE(fake::files.is_folder(fake::u16(folder))) << folder;
         EXPECT_EQ(fake::files.read(c.path), plugin_bytes());
         EXPECT_EQ(fake::files.writes, 1u);
         EXPECT_EQ(install_failed, 0);
@@ -91,15 +88,20 @@ TEST_F(Extract, CreatesEveryFolderOutermostFirstAndWritesTheFileOnce) {
     }
 }
 
-TEST_F(Extract, OpensForExclusiveWritingWithCreateAlwaysAndReleasesEverything) {
-    ASSERT_FALSE(extract(u"C:\\Q.clap"));
-    ASSERT_EQ(fake::files.opens.size(), 1u);
-    const fake::OpenRecord &open = fake::files.opens[0];
-    EXPECT_EQ(open.path, u"C:\\Q.clap.new");  // renamed into place once complete
-    EXPECT_EQ(fake::files.files_in(u"C:\\"), std::vector<std::string>{"C:\\Q.CLAP"});
+// The folders on the way are held open, without letting them be renamed or
+// deleted, while the new file is created only as a new file.
+TEST_F(Extract, OpensANewFileForExclusiveWritingWhileTheFoldersAreHeldAndReleasesEverything) {
+    fake::files.add_folder(u"C:\\Fx");
+    ASSERT_FALSE(extract(u"C:\\Fx\\Q.clap"));
+    ASSERT_EQ(fake::files.opens.size(), 3u);  // the folder, the file's own name, the new file
+    for (const fake::OpenRecord &held : {fake::files.opens[0], fake::files.opens[1]})
+        EXPECT_EQ(held.share, DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE)) << fake::narrow(held.path);
+    const fake::OpenRecord &open = fake::files.opens[2];
+    EXPECT_EQ(open.path, u"C:\\Fx\\Q.clap.new");  // renamed into place once complete
+    EXPECT_EQ(fake::files.files_in(u"C:\\Fx"), std::vector<std::string>{"C:\\FX\\Q.CLAP"});
     EXPECT_EQ(open.access, DWORD(GENERIC_WRITE));
     EXPECT_EQ(open.share, 0u);
-    EXPECT_EQ(open.disposition, DWORD(CREATE_ALWAYS));
+    EXPECT_EQ(open.disposition, DWORD(CREATE_NEW));
     EXPECT_EQ(open.attributes, DWORD(FILE_ATTRIBUTE_NORMAL));
     EXPECT_FALSE(open.security);
     EXPECT_FALSE(open.template_file);
@@ -139,14 +141,14 @@ TEST_F(Extract, AFileThatCannotBeWrittenLeavesTheOldOneAndOffersToTryAgain) {
         const char16_t *cause;
         std::vector<std::string> order;  // of the calls below
     } cases[] = {
-        {"cannot be created", [] { fake::files.open_fails = [](std::u16string_view) { return true; }; },
-         INACCESSIBLE, {"DeleteFileW", "MessageBoxW"}},
+        {"cannot be created", [] { fake::files.open_fails = [](std::u16string_view path) { return path == u"C:\\Fx\\Q.dll.new"; }; },
+         INACCESSIBLE, {"DeleteFileW", "CloseHandle", "MessageBoxW"}},
         {"write fails", [] { fake::files.write_error = ERROR_WRITE_FAULT; }, INACCESSIBLE,
-         {"WriteFile", "CloseHandle", "DeleteFileW", "MessageBoxW"}},
+         {"WriteFile", "CloseHandle", "DeleteFileW", "CloseHandle", "MessageBoxW"}},
         {"disk full", [] { fake::files.write_error = ERROR_DISK_FULL; }, DISK_FULL,
-         {"WriteFile", "CloseHandle", "DeleteFileW", "MessageBoxW"}},
+         {"WriteFile", "CloseHandle", "DeleteFileW", "CloseHandle", "MessageBoxW"}},
         {"one byte short", [] { fake::files.short_write_limit = plugin_bytes().size() - 1; }, DISK_FULL,
-         {"WriteFile", "CloseHandle", "DeleteFileW", "MessageBoxW"}},
+         {"WriteFile", "CloseHandle", "DeleteFileW", "CloseHandle", "MessageBoxW"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -169,7 +171,7 @@ TEST_F(Extract, AFileThatCannotBeWrittenLeavesTheOldOneAndOffersToTryAgain) {
         EXPECT_EQ(fake::heap.live_blocks(), 0u);
         std::vector<std::string> order;
         auto opened = std::find_if(fake::calls.begin(), fake::calls.end(),
-                                   [](const std::string &call) { return call.rfind("CreateFileW", 0) == 0; });
+                                   [](const std::string &call) { return call.rfind("CreateFileW ", 0) == 0; });
         for (auto call = opened; call != fake::calls.end(); ++call) {
             std::string name = call->substr(0, call->find(' '));
             if (name == "WriteFile" || name == "CloseHandle" || name == "DeleteFileW" || name == "MessageBoxW")

@@ -96,7 +96,7 @@ TEST_P(FlStudioCut, RemovalDeletesBothDllsAndThePluginFolder) {
     fl_studio_target(PAGE, 1);
     EXPECT_EQ(file_system_calls(), (std::vector<std::string>{call("DeleteFileW", c.folder + DLL_64),
                                                              call("DeleteFileW", c.folder + DLL_32),
-                                                             call("RemoveDirectoryW", c.folder + PLUGIN_FOLDER + u"\\")}));
+                                                             call("RemoveDirectoryW", c.folder + PLUGIN_FOLDER)}));
     EXPECT_FALSE(fake::files.is_folder(c.folder + PLUGIN_FOLDER));
     EXPECT_TRUE(fake::files.is_folder(c.folder + u"\\Plugins\\Fruity\\Effects"));
     EXPECT_TRUE(fake::message_boxes.empty());

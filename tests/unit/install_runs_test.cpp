@@ -10,15 +10,15 @@ using namespace installer_run;
 
 namespace {
 
-const std::u16string CLAP64 = u"C:\\Common64\\CLAP\\Quenthalvox.clap";
-const std::u16string CLAP32 = u"C:\\Common32\\CLAP\\Quenthalvox (32-bit).clap";
-const std::u16string FL64 = u"C:\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox\\Quenthalvox_x64.dll";
-const std::u16string FL32 = u"C:\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox\\Quenthalvox.dll";
+const std::u16string CLAP64 = u"C:\\Program Files\\Common Files\\CLAP\\Quenthalvox.clap";
+const std::u16string CLAP32 = u"C:\\Program Files (x86)\\Common Files\\CLAP\\Quenthalvox (32-bit).clap";
+const std::u16string FL64 = u"C:\\Program Files\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox\\Quenthalvox_x64.dll";
+const std::u16string FL32 = u"C:\\Program Files\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox\\Quenthalvox.dll";
 const std::u16string INSTALLED = u"The installation finished successfully.\r\nPlease scan for new plugins in your DAW.";
 const std::u16string FL_NOT_FOUND =
     u"No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
 
-const std::u16string FL_FOLDER = u"C:\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox";
+const std::u16string FL_FOLDER = u"C:\\Program Files\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox";
 const std::u16string PARTLY = u"Only these files were installed:\r\n";
 const std::u16string NOTHING_INSTALLED = u"Quenthalvox was not installed.";
 const std::u16string RESTART_HOST = u"\r\nRestart your DAW to use the new version.";
@@ -51,7 +51,7 @@ void hold(const std::u16string &path, fake::Hold how) { fake::files.node(path)->
 
 std::vector<std::string> names_in_folders() {
     std::vector<std::string> names;
-    for (const char16_t *folder : {u"C:\\Common64\\CLAP", u"C:\\Common32\\CLAP", FL_FOLDER.c_str()})
+    for (const char16_t *folder : {u"C:\\Program Files\\Common Files\\CLAP", u"C:\\Program Files (x86)\\Common Files\\CLAP", FL_FOLDER.c_str()})
         for (const std::string &name : fake::files.files_in(folder)) names.push_back(name.substr(name.rfind('\\') + 1));
     return names;
 }
@@ -174,8 +174,8 @@ TEST(InstallRun, LocksThePageWhileTheWorkerRunsAndEscapeCannotEndIt) {
 
 // Without a worker the page goes back to choosing, so the user can try again.
 TEST(InstallRun, AWorkerThatCannotStartLeavesThePageAsItWasAndSaysSo) {
-    fake::set_variable(u"COMMONPROGRAMFILES", u"C:\\Common64");
-    fake::set_variable(u"COMMONPROGRAMFILES(X86)", u"C:\\Common32");
+    fake::set_variable(u"COMMONPROGRAMFILES", u"C:\\Program Files\\Common Files");
+    fake::set_variable(u"COMMONPROGRAMFILES(X86)", u"C:\\Program Files (x86)\\Common Files");
     target_test::install_payload();
     fake::user.thread_fails = true;
     EXPECT_EQ(run([](HWND page) {

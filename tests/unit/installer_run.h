@@ -22,17 +22,20 @@ const std::u16string FL_KEY = u"SOFTWARE\\Image-Line\\Shared\\Paths";
 inline void fresh_process() {
     fake::reset();
     install_failed = 0;
-    installed_files[0] = files_at_restart[0] = files_left[0] = 0;
+    installed_files[0] = files_left_beside[0] = files_at_restart[0] = files_left[0] = 0;
     old_build_in_use = 0;
     available_targets = 0;
     selected_targets = 0;
 }
 
-// Every host found: CLAP folders of both widths and FL Studio in C:\FL.
+// Every host found, where an administrator installs them: CLAP folders of
+// both widths and FL Studio, in the system's Program Files folders.
 inline void add_hosts() {
-    fake::set_variable(u"COMMONPROGRAMFILES", u"C:\\Common64");
-    fake::set_variable(u"COMMONPROGRAMFILES(X86)", u"C:\\Common32");
-    fake::registry.set_string(FL_KEY, u"FL Studio", u"C:\\FL\\FL64.exe");
+    fake::set_known_folder(FOLDERID_ProgramFiles, u"C:\\Program Files");
+    fake::set_known_folder(FOLDERID_ProgramFilesX86, u"C:\\Program Files (x86)");
+    fake::set_variable(u"COMMONPROGRAMFILES", u"C:\\Program Files\\Common Files");
+    fake::set_variable(u"COMMONPROGRAMFILES(X86)", u"C:\\Program Files (x86)\\Common Files");
+    fake::registry.set_string(FL_KEY, u"FL Studio", u"C:\\Program Files\\FL\\FL64.exe");
 }
 
 // The exit code, or nothing when the installer returned (it never should).

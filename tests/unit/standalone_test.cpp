@@ -72,6 +72,8 @@ TEST_F(Standalone, EachFileGoesWhenTheOtherIsMissing) {
         SCOPED_TRACE(c.name);
         fake::files = fake::FileSystem{};
         fake::calls.clear();
+        fake::files.add_folder(ROAMING);
+        fake::files.add_folder(START_MENU + u"\\Programs");
         if (c.program) fake::files.add_file(ROAMING + PROGRAM, "program");
         if (c.shortcut) fake::files.add_file(START_MENU + SHORTCUT, "shortcut");
         remove_standalone();

@@ -14,5 +14,7 @@ typedef GUID KNOWNFOLDERID;
 
 extern const KNOWNFOLDERID FOLDERID_RoamingAppData;
 extern const KNOWNFOLDERID FOLDERID_StartMenu;
+extern const KNOWNFOLDERID FOLDERID_ProgramFiles;
+extern const KNOWNFOLDERID FOLDERID_ProgramFilesX86;
 
 HRESULT WINAPI SHGetKnownFolderPath(REFKNOWNFOLDERID folder, DWORD flags, HANDLE token, PWSTR *path);

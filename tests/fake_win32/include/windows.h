@@ -76,6 +76,9 @@ typedef INT_PTR(WINAPI *FARPROC)();
 #define ERROR_MORE_DATA 234L
 #define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_UNSUPPORTED_TYPE 1630L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_UNTRUSTED_MOUNT_POINT 448L
 #define S_OK ((HRESULT)0)
 #define E_FAIL ((HRESULT)0x80004005)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
@@ -104,7 +107,21 @@ typedef struct tagMONITORINFO {
 // Kernel: heap, files, environment, modules, threads, process
 #define HEAP_ZERO_MEMORY 0x00000008
 #define GENERIC_WRITE 0x40000000UL
+#define READ_CONTROL 0x00020000UL
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define CREATE_NEW 1
 #define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+#define FILE_NAME_NORMALIZED 0x0
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
@@ -127,6 +144,30 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR path);
 BOOL WINAPI DeleteFileW(LPCWSTR path);
 BOOL WINAPI RemoveDirectoryW(LPCWSTR path);
 DWORD WINAPI GetLastError();
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+int WINAPI CompareStringOrdinal(LPCWSTR first, int first_length, LPCWSTR second, int second_length,
+                                BOOL ignore_case);
+
+typedef enum _PROCESS_MITIGATION_POLICY { ProcessRedirectionTrustPolicy = 16 } PROCESS_MITIGATION_POLICY;
+typedef struct _PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY {
+    union {
+        DWORD Flags;
+        struct {
+            DWORD EnforceRedirectionTrust : 1;
+            DWORD AuditRedirectionTrust : 1;
+            DWORD ReservedFlags : 30;
+        };
+    };
+} PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY;
+BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size);
+
+// Security: the owner of a file or folder.
+typedef DWORD SECURITY_INFORMATION;
+typedef PVOID PSECURITY_DESCRIPTOR, PSID;
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+BOOL WINAPI GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION requested, PSECURITY_DESCRIPTOR descriptor,
+                                    DWORD size, LPDWORD needed);
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID *owner, BOOL *defaulted);
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 HMODULE WINAPI LoadLibraryW(LPCWSTR name);
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
