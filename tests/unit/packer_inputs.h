@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "archive_rules.h"
-#include "payload/packer/packer.h"
+#include "payload/packer/writer/packer.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "payload/archive_format.h"
-#include "payload/packer/input_files.h"
-#include "payload/packer/output_files.h"
-#include "payload/packer/packer.h"
+#include "payload/packer/program/input_files.h"
+#include "payload/packer/program/output_files.h"
+#include "payload/packer/writer/packer.h"
 
 namespace {
 

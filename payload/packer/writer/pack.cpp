@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "payload/archive_format.h"
-#include "payload/packer/layouts.h"
-#include "payload/packer/packer.h"
-#include "payload/packer/packing.h"
+#include "payload/packer/writer/layouts.h"
+#include "payload/packer/writer/packer.h"
+#include "payload/packer/writer/packing.h"
 
 namespace packer {
 namespace {

@@ -1,11 +1,11 @@
 #include <cstring>
 
-#include "payload/packer/contents.h"
-#include "payload/packer/later_copies.h"
-#include "payload/packer/layouts.h"
-#include "payload/packer/match_finder.h"
-#include "payload/packer/match_index.h"
-#include "payload/packer/parse.h"
+#include "payload/packer/engine/contents.h"
+#include "payload/packer/engine/later_copies.h"
+#include "payload/packer/engine/match_finder.h"
+#include "payload/packer/engine/match_index.h"
+#include "payload/packer/engine/parse.h"
+#include "payload/packer/writer/layouts.h"
 
 namespace packer {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "payload/packer/packing.h"
+#include "payload/packer/writer/packing.h"
 
 namespace packer {
 

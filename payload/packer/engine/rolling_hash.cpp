@@ -1,4 +1,4 @@
-#include "payload/packer/rolling_hash.h"
+#include "payload/packer/engine/rolling_hash.h"
 
 #include <cstring>
 

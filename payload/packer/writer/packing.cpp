@@ -1,4 +1,4 @@
-#include "payload/packer/packing.h"
+#include "payload/packer/writer/packing.h"
 
 namespace packer {
 namespace {

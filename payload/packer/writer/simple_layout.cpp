@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "payload/packer/layouts.h"
-#include "payload/packer/rolling_hash.h"
+#include "payload/packer/engine/rolling_hash.h"
+#include "payload/packer/writer/layouts.h"
 
 namespace packer {
 namespace {
