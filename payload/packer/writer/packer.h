@@ -21,7 +21,7 @@ enum class layout {
     // the same bytes. The simple layout is written instead when it is smaller.
     deduplicated,
     // First file whole; later files reuse only 256-aligned slices of it.
-    baseline,
+    simple,
 };
 
 struct statistics {

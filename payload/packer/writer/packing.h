@@ -26,7 +26,7 @@ struct packing {
     archive &out;
     std::string &error;
     uint64_t pool_limit;
-    // The baseline keeps new runs and reused slices apart even where they touch.
+    // The simple layout keeps new runs and reused slices apart even where they touch.
     bool merge_kinds;
     const std::vector<uint32_t> &checksums;  // of the inputs, computed once for both layouts
     std::vector<reference> list;
