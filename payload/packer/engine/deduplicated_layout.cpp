@@ -88,17 +88,14 @@ class deduplicator {
         if (s.source == NEW) {
             uint64_t held = held_in_pool(data + s.start, count, next);
             if (held != pool_pairs::NOWHERE) {
-                p_.out.stats.reused_bytes += count;
                 placed_.add(held, count, s.start);
                 return true;
             }
             uint64_t offset = p_.out.pool.size();
             if (!p_.append(data + s.start, count)) return false;
-            p_.out.stats.new_bytes += count;
             placed_.add(offset, count, s.start);
             return true;
         }
-        p_.out.stats.reused_bytes += count;
         if (s.source < pool_before_) {
             placed_.add(s.source, count, s.start);
             return true;

@@ -49,7 +49,9 @@ struct packing {
     void finish_file(const input_file &file);
 };
 
-// The zero byte after the last entry, and the sizes in the statistics.
+// The zero byte after the last entry, and the sizes in the statistics. Both
+// layouts count only through a packing run: entries and references as each
+// entry is written, the rest here.
 void finish_archive(archive &out);
 
 }  // namespace packer
