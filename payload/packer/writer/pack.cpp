@@ -10,16 +10,6 @@
 namespace packer {
 namespace {
 
-bool check_sizes(const std::vector<input_file> &inputs, std::string &error) {
-    for (const input_file &file : inputs) {
-        if (file.bytes.size() > MAX_FILE_BYTES) {
-            error = "\"" + file.name + "\" is 4 GiB or larger, too large for an entry";
-            return false;
-        }
-    }
-    return true;
-}
-
 bool pack_layout(const std::vector<input_file> &inputs, const std::vector<uint32_t> &checksums, layout mode,
                  archive &out, std::string &error, uint64_t pool_limit) {
     out = archive{};
@@ -76,9 +66,6 @@ std::string check_names(const std::vector<input_file> &inputs) {
 }
 
 bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std::string &error, uint64_t pool_limit) {
-    out = archive{};
-    error = check_names(inputs);
-    if (!error.empty() || !check_sizes(inputs, error)) return false;
     pool_limit = std::min(pool_limit, MAX_POOL_BYTES);
     std::vector<uint32_t> checksums;
     for (const input_file &file : inputs)
