@@ -1,11 +1,11 @@
 #include "payload/packer/writer/packing.h"
 
+#include "tools/shared/little_endian.h"
+
 namespace packer {
 namespace {
 
-void put32(std::vector<uint8_t> &out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
+using little_endian::put32;
 
 void write_entry(std::vector<uint8_t> &directory, const input_file &file, uint32_t sum,
                  const std::vector<reference> &list) {
