@@ -11,6 +11,7 @@ endif()
 set(QUENTHALVOX_PAYLOAD_DIR "" CACHE PATH
     "Folder of the real plug-in builds (target_cl64, target_cl32, target_fl64, target_fl32, target_st64); empty: the generated samples")
 
+add_subdirectory(tools/shared)
 add_subdirectory(samples)
 add_subdirectory(payload/packer)
 add_subdirectory(resources)

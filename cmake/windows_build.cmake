@@ -48,13 +48,18 @@ set(PRODUCT_LINK_OPTIONS
     -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat)
 
 set(installer quenthalvox-installer)
+# The archive's reader and extraction, a target of their own.
+add_library(payload_reader OBJECT ${PAYLOAD_READER_SOURCES})
 add_executable(${installer}
     ${PRODUCT_SOURCES}
-    ${CMAKE_SOURCE_DIR}/common/runtime/memory.cpp
+    ${RUNTIME_SOURCES}
     ${CMAKE_SOURCE_DIR}/resources/embedded_data.S
     ${CMAKE_SOURCE_DIR}/resources/installer.rc)
-target_include_directories(${installer} PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(${installer} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PRODUCT_COMPILE_OPTIONS}>)
+target_link_libraries(${installer} PRIVATE payload_reader)
+foreach(target payload_reader ${installer})
+    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PRODUCT_COMPILE_OPTIONS}>)
+endforeach()
 target_link_options(${installer} PRIVATE ${PRODUCT_LINK_OPTIONS})
 # uuid is a static library: it only supplies the known-folder GUIDs, no import.
 # gcc supplies the stack probe, should a frame ever need one.

@@ -9,7 +9,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "tools/shared/little_endian.h"
+
 namespace {
+
+using little_endian::put16;
+using little_endian::put32;
 
 struct rgb {
     int r, g, b;
@@ -106,16 +111,6 @@ int nearest(const std::vector<rgb> &palette, rgb c) {
         }
     }
     return best;
-}
-
-void put16(std::vector<uint8_t> &out, unsigned v) {
-    out.push_back(v & 0xFF);
-    out.push_back((v >> 8) & 0xFF);
-}
-
-void put32(std::vector<uint8_t> &out, uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
 }
 
 // An 8-bit image may list fewer than 256 colours: keeping only those it uses

@@ -12,20 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "tools/shared/little_endian.h"
+#include "tools/shared/splitmix64.h"
+
 namespace {
 
 using bytes = std::vector<uint8_t>;
+using little_endian::put16;
+using little_endian::put32;
+using little_endian::put64;
 
-// splitmix64: tiny, and its output does not depend on the standard library.
-struct rng {
-    uint64_t state;
-    explicit rng(uint64_t seed) : state(seed) {}
-    uint64_t next() {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
+// Draws below a bound, in a range and by chance, from the shared generator.
+struct rng : splitmix64 {
+    using splitmix64::splitmix64;
     uint32_t below(uint32_t n) { return static_cast<uint32_t>(((next() >> 32) * n) >> 32); }
     uint32_t between(uint32_t lo, uint32_t hi) { return lo + below(hi - lo + 1); }
     bool chance(uint32_t percent) { return below(100) < percent; }
@@ -139,21 +138,6 @@ program make_program() {
         p.vtables.push_back(v);
     }
     return p;
-}
-
-void put16(uint8_t *at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void put32(uint8_t *at, uint32_t value) {
-    put16(at, value);
-    put16(at + 2, value >> 16);
-}
-
-void put64(uint8_t *at, uint64_t value) {
-    put32(at, static_cast<uint32_t>(value));
-    put32(at + 4, static_cast<uint32_t>(value >> 32));
 }
 
 uint32_t align_up(uint32_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "payload/packer/packer.h"
+#include "payload/packer/writer/packer.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ void pack_set(benchmark::State &state, const input_set *set, packer::layout mode
     state.counters["directory"] = double(s.directory_bytes);
     state.counters["total"] = double(total);
     state.counters["references"] = double(s.references);
-    state.counters["simple_total"] = double(mode == packer::layout::baseline ? total : s.simple_layout_bytes);
+    state.counters["simple_total"] = double(mode == packer::layout::simple ? total : s.simple_layout_bytes);
     state.counters["simple_written"] = s.simple_layout_written;
     // What packing this set takes: its inputs, and the peak above what the
     // process held before (which the other sets' inputs are part of).
@@ -141,8 +141,8 @@ int main(int argc, char **argv) {
         }
     }
     for (const input_set &set : sets) {
-        for (packer::layout mode : {packer::layout::deduplicated, packer::layout::baseline}) {
-            std::string name = "pack/" + set.name + (mode == packer::layout::baseline ? "/baseline" : "/deduplicated");
+        for (packer::layout mode : {packer::layout::deduplicated, packer::layout::simple}) {
+            std::string name = "pack/" + set.name + (mode == packer::layout::simple ? "/simple" : "/deduplicated");
             auto *b = benchmark::RegisterBenchmark(name.c_str(), pack_set, &set, mode);
             b->Unit(benchmark::kMillisecond);
             if (smoke) b->Iterations(1);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "payload/packer/packer.h"
+#include "payload/packer/writer/packer.h"
 
 namespace {
 

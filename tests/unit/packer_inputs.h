@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "archive_rules.h"
-#include "payload/packer/packer.h"
+#include "payload/packer/writer/packer.h"
 
 namespace {
 
@@ -40,10 +40,9 @@ inline bytes concat(std::initializer_list<bytes> parts) {
     return out;
 }
 
-// The baseline layout: first file whole, then new runs that follow each
+// The simple layout: first file whole, then new runs that follow each
 // other in the pool, and slices of the first file on 256-byte boundaries.
-inline testing::AssertionResult holds_baseline_layout(const packer::archive &a,
-                                                      const std::vector<input_file> &inputs) {
+inline testing::AssertionResult holds_simple_layout(const packer::archive &a, const std::vector<input_file> &inputs) {
     std::vector<walked_entry> entries;
     testing::AssertionResult rules = holds_rules(a, inputs, &entries);
     if (!rules) return rules;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "packer_inputs.h"
-#include "payload/packer/packer.h"
+#include "payload/packer/writer/packer.h"
 
 namespace {
 
@@ -70,8 +70,8 @@ TEST(Packer, EveryLayoutHoldsTheRulesOnTrickyInputs) {
         SCOPED_TRACE(c.what);
         packer::archive dedup = pack_ok(c.inputs, layout::deduplicated);
         EXPECT_TRUE(holds_rules(dedup, c.inputs));
-        packer::archive baseline = pack_ok(c.inputs, layout::baseline);
-        EXPECT_TRUE(holds_baseline_layout(baseline, c.inputs));
+        packer::archive simple = pack_ok(c.inputs, layout::simple);
+        EXPECT_TRUE(holds_simple_layout(simple, c.inputs));
         std::string error;
         EXPECT_TRUE(packer::verify(dedup.pool, dedup.directory, c.inputs, error)) << error;
     }
@@ -80,7 +80,7 @@ TEST(Packer, EveryLayoutHoldsTheRulesOnTrickyInputs) {
 TEST(Packer, StatisticsAddUp) {
     for (const packing_case &c : tricky_cases()) {
         SCOPED_TRACE(c.what);
-        for (layout mode : {layout::deduplicated, layout::baseline}) {
+        for (layout mode : {layout::deduplicated, layout::simple}) {
             packer::archive a = pack_ok(c.inputs, mode);
             std::vector<walked_entry> entries;
             ASSERT_TRUE(holds_rules(a, c.inputs, &entries));
@@ -131,13 +131,13 @@ TEST(Packer, RepeatedBytesAreStoredOnce) {
     }
 }
 
-TEST(Packer, DeduplicationBeatsTheBaselineOnShapedBuilds) {
+TEST(Packer, DeduplicationBeatsTheSimpleLayoutOnShapedBuilds) {
     std::vector<input_file> inputs = shaped_inputs();
     packer::archive dedup = pack_ok(inputs, layout::deduplicated);
-    packer::archive baseline = pack_ok(inputs, layout::baseline);
+    packer::archive simple = pack_ok(inputs, layout::simple);
     size_t dedup_total = dedup.pool.size() + dedup.directory.size();
-    size_t baseline_total = baseline.pool.size() + baseline.directory.size();
-    EXPECT_LT(dedup_total, baseline_total * 3 / 4);
+    size_t simple_total = simple.pool.size() + simple.directory.size();
+    EXPECT_LT(dedup_total, simple_total * 3 / 4);
     // Every variant is mostly the base file: far less than twice it in all.
     EXPECT_LT(dedup_total, inputs[0].bytes.size() * 2);
 }
@@ -169,11 +169,11 @@ TEST(Packer, RandomSetsOfSmallFilesHoldTheRules) {
     }
     for (const std::vector<input_file> &inputs : sets) {
         packer::archive dedup = pack_ok(inputs, layout::deduplicated);
-        packer::archive baseline = pack_ok(inputs, layout::baseline);
+        packer::archive simple = pack_ok(inputs, layout::simple);
         ASSERT_TRUE(holds_rules(dedup, inputs));
         std::string error;
         ASSERT_TRUE(packer::verify(dedup.pool, dedup.directory, inputs, error)) << error;
-        EXPECT_LE(dedup.pool.size() + dedup.directory.size(), baseline.pool.size() + baseline.directory.size());
+        EXPECT_LE(dedup.pool.size() + dedup.directory.size(), simple.pool.size() + simple.directory.size());
     }
 }
 

@@ -80,7 +80,7 @@ TEST_F(PackerProgram, WritesAVerifiedArchiveAndASummary) {
         arguments += " " + inputs[i].name + "=" + file;
         input_bytes += inputs[i].bytes.size();
     }
-    for (std::string mode : {"", "--baseline "}) {
+    for (std::string mode : {"", "--simple "}) {
         std::string said;
         ASSERT_EQ(run(mode + "--pool pool --directory directory" + arguments, said, " 2>&1"), 0) << said;
         std::string pool = read("pool"), directory = read("directory");
@@ -116,7 +116,7 @@ TEST_F(PackerProgram, RefusesInputsItCannotPackWithAClearMessage) {
 TEST_F(PackerProgram, HelpPrintsTheUsageOnStandardOutput) {
     std::string said;
     EXPECT_EQ(run("--help", said, " 2>/dev/null"), 0);
-    EXPECT_EQ(said, "usage: packer [--baseline] --pool <out> --directory <out> name=path ...\n");
+    EXPECT_EQ(said, "usage: packer [--simple] --pool <out> --directory <out> name=path ...\n");
 }
 
 // A failed run names the file and the reason in one line and destroys nothing

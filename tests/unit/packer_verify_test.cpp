@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "packer_inputs.h"
-#include "payload/packer/packer.h"
+#include "payload/packer/writer/packer.h"
 
 namespace {
 

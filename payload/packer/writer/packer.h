@@ -21,7 +21,7 @@ enum class layout {
     // the same bytes. The simple layout is written instead when it is smaller.
     deduplicated,
     // First file whole; later files reuse only 256-aligned slices of it.
-    baseline,
+    simple,
 };
 
 struct statistics {
@@ -55,8 +55,10 @@ constexpr uint64_t MAX_FILE_BYTES = 0xFFFFFFFFull;
 // requested one as damage: no name may begin another.
 std::string check_names(const std::vector<input_file> &inputs);
 
-// Packs the inputs in directory order. False with a message in error when an
-// input cannot be stored; out is then unspecified. pool_limit caps the pool.
+// Packs the inputs in directory order: names that check_names accepts, files
+// under 4 GiB (the program checks both before it reads a file). False with a
+// message in error when the pool would outgrow pool_limit; out is then
+// unspecified.
 bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std::string &error,
           uint64_t pool_limit = MAX_POOL_BYTES);
 

@@ -3,31 +3,21 @@
 #include <algorithm>
 
 #include "payload/archive_format.h"
-#include "payload/packer/layouts.h"
-#include "payload/packer/packer.h"
-#include "payload/packer/packing.h"
+#include "payload/packer/writer/layouts.h"
+#include "payload/packer/writer/packer.h"
+#include "payload/packer/writer/packing.h"
 
 namespace packer {
 namespace {
 
-bool check_sizes(const std::vector<input_file> &inputs, std::string &error) {
-    for (const input_file &file : inputs) {
-        if (file.bytes.size() > MAX_FILE_BYTES) {
-            error = "\"" + file.name + "\" is 4 GiB or larger, too large for an entry";
-            return false;
-        }
-    }
-    return true;
-}
-
 bool pack_layout(const std::vector<input_file> &inputs, const std::vector<uint32_t> &checksums, layout mode,
                  archive &out, std::string &error, uint64_t pool_limit) {
     out = archive{};
-    packing p{out, error, pool_limit, mode != layout::baseline, checksums, {}};
+    packing p{out, error, pool_limit, mode != layout::simple, checksums, {}};
     for (const input_file &file : inputs) out.stats.input_bytes += file.bytes.size();
     // Untouched, the reserve costs no memory; it spares copying the pool as it grows.
     out.pool.reserve(std::min(out.stats.input_bytes, pool_limit));
-    bool packed = mode == layout::baseline ? pack_baseline(p, inputs)
+    bool packed = mode == layout::simple ? pack_simple(p, inputs)
                                            : pack_deduplicated(p, inputs, out.stats.input_bytes);
     if (!packed) return false;
     finish_archive(out);
@@ -76,20 +66,17 @@ std::string check_names(const std::vector<input_file> &inputs) {
 }
 
 bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std::string &error, uint64_t pool_limit) {
-    out = archive{};
-    error = check_names(inputs);
-    if (!error.empty() || !check_sizes(inputs, error)) return false;
     pool_limit = std::min(pool_limit, MAX_POOL_BYTES);
     std::vector<uint32_t> checksums;
     for (const input_file &file : inputs)
         checksums.push_back(archive_format::checksum(file.bytes.data(), file.bytes.size()));
-    if (mode == layout::baseline) return pack_layout(inputs, checksums, mode, out, error, pool_limit);
+    if (mode == layout::simple) return pack_layout(inputs, checksums, mode, out, error, pool_limit);
     // Only the simple layout's size is kept while the deduplicated one is
     // built, so that the two never take memory together. The limit holds for
     // the layout written: either may be the one that fits.
     archive simple;
     std::string simple_error;
-    bool simple_fits = pack_layout(inputs, checksums, layout::baseline, simple, simple_error, pool_limit);
+    bool simple_fits = pack_layout(inputs, checksums, layout::simple, simple, simple_error, pool_limit);
     uint64_t simple_total = simple_fits ? total_bytes(simple) : 0;
     simple = archive{};
     std::string dedup_error;
@@ -101,7 +88,7 @@ bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std:
     uint64_t dedup_total = packed ? total_bytes(out) : 0;
     if (!packed || (simple_fits && dedup_total > simple_total)) {
         std::vector<uint32_t> rounds = std::move(out.stats.parse_rounds);
-        if (!pack_layout(inputs, checksums, layout::baseline, out, error, pool_limit)) return false;
+        if (!pack_layout(inputs, checksums, layout::simple, out, error, pool_limit)) return false;
         out.stats.simple_layout_written = true;
         out.stats.parse_rounds = std::move(rounds);
     }

@@ -1,9 +1,9 @@
-#include "payload/packer/match_finder.h"
+#include "payload/packer/engine/match_finder.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "payload/packer/rolling_hash.h"
+#include "payload/packer/engine/rolling_hash.h"
 
 namespace packer {
 

@@ -1,4 +1,4 @@
-#include "payload/packer/output_files.h"
+#include "payload/packer/program/output_files.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <set>
 #include <system_error>
 
-#include "payload/packer/input_files.h"
+#include "payload/packer/program/input_files.h"
 
 namespace packer {
 namespace {

@@ -1,4 +1,4 @@
-#include "payload/packer/input_files.h"
+#include "payload/packer/program/input_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "payload/packer/packer.h"
+#include "payload/packer/writer/packer.h"
 
 namespace packer {
 

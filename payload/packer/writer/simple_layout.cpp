@@ -1,21 +1,21 @@
 #include <algorithm>
 
-#include "payload/packer/layouts.h"
-#include "payload/packer/rolling_hash.h"
+#include "payload/packer/engine/rolling_hash.h"
+#include "payload/packer/writer/layouts.h"
 
 namespace packer {
 namespace {
 
-constexpr size_t BASELINE_ALIGNMENT = 256;
-constexpr size_t BASELINE_MIN_SLICE = 16;
-constexpr size_t BASELINE_CANDIDATES = 16;
-static_assert(BASELINE_MIN_SLICE >= WINDOW, "the baseline's lookup skips slices whose window differs");
+constexpr size_t SIMPLE_ALIGNMENT = 256;
+constexpr size_t SIMPLE_MIN_SLICE = 16;
+constexpr size_t SIMPLE_CANDIDATES = 16;
+static_assert(SIMPLE_MIN_SLICE >= WINDOW, "the simple layout's lookup skips slices whose window differs");
 
-// The baseline layout: the first file whole, later files built from slices of
+// The simple layout: the first file whole, later files built from slices of
 // it that start on a 256-byte boundary, and their own new bytes.
-class baseline_packer {
+class simple_packer {
   public:
-    explicit baseline_packer(packing &p) : p_(p) {}
+    explicit simple_packer(packing &p) : p_(p) {}
 
     bool pack_first(const input_file &file) {
         if (!p_.append(file.bytes.data(), file.bytes.size())) return false;
@@ -32,13 +32,13 @@ class baseline_packer {
         size_t pos = 0, run = 0;
         uint64_t hash = 0;
         bool hashed = false;
-        bool searched = first_size_ >= BASELINE_ALIGNMENT + WINDOW;
+        bool searched = first_size_ >= SIMPLE_ALIGNMENT + WINDOW;
         while (searched && pos + WINDOW <= size) {
             hash = hashed ? roll(hash, data[pos + WINDOW - 1]) : window_hash(data + pos);
             hashed = true;
             size_t length = 0;
             uint64_t slice = longest_slice(data, size, pos, hash, length);
-            if (length < BASELINE_MIN_SLICE) {
+            if (length < SIMPLE_MIN_SLICE) {
                 ++pos;
                 continue;
             }
@@ -65,7 +65,7 @@ class baseline_packer {
     static uint32_t tag_of(uint64_t hash) { return static_cast<uint32_t>(mix(hash)); }
 
     void index_first() {
-        size_t boundaries = first_size_ / BASELINE_ALIGNMENT + 1;
+        size_t boundaries = first_size_ / SIMPLE_ALIGNMENT + 1;
         // Mostly empty buckets pass most bytes over at the first test.
         size_t buckets = 1024;
         while (buckets < boundaries * 8) buckets <<= 1;
@@ -74,10 +74,10 @@ class baseline_packer {
         next_.assign(boundaries, 0);
         tags_.assign(boundaries, 0);
         const uint8_t *pool = p_.out.pool.data();
-        for (uint64_t at = BASELINE_ALIGNMENT; at + WINDOW <= first_size_; at += BASELINE_ALIGNMENT) {
+        for (uint64_t at = SIMPLE_ALIGNMENT; at + WINDOW <= first_size_; at += SIMPLE_ALIGNMENT) {
             uint64_t hash = window_hash(pool + at);
             uint64_t b = bucket_of(hash);
-            size_t number = at / BASELINE_ALIGNMENT;
+            size_t number = at / SIMPLE_ALIGNMENT;
             tags_[number] = tag_of(hash);
             next_[number] = heads_[b];
             heads_[b] = static_cast<uint32_t>(number + 1);
@@ -85,16 +85,16 @@ class baseline_packer {
     }
 
     // hash: the window at pos. A slice whose window differs is shorter than
-    // BASELINE_MIN_SLICE and never taken, so its bytes need no comparing.
+    // SIMPLE_MIN_SLICE and never taken, so its bytes need no comparing.
     uint64_t longest_slice(const uint8_t *data, size_t size, size_t pos, uint64_t hash, size_t &length) const {
         length = 0;
         const uint8_t *pool = p_.out.pool.data();
         uint64_t best = 0;
         uint32_t link = heads_[bucket_of(hash)];
         uint32_t tag = tag_of(hash);
-        for (size_t tried = 0; link && tried < BASELINE_CANDIDATES; ++tried, link = next_[link - 1]) {
+        for (size_t tried = 0; link && tried < SIMPLE_CANDIDATES; ++tried, link = next_[link - 1]) {
             if (tags_[link - 1] != tag) continue;
-            uint64_t at = uint64_t(link - 1) * BASELINE_ALIGNMENT;
+            uint64_t at = uint64_t(link - 1) * SIMPLE_ALIGNMENT;
             size_t n = forward_length(data + pos, pool + at, std::min<uint64_t>(size - pos, first_size_ - at));
             if (n > length) {
                 length = n;
@@ -107,8 +107,8 @@ class baseline_packer {
 
 }  // namespace
 
-bool pack_baseline(packing &p, const std::vector<input_file> &inputs) {
-    baseline_packer packer(p);
+bool pack_simple(packing &p, const std::vector<input_file> &inputs) {
+    simple_packer packer(p);
     if (!packer.pack_first(inputs[0])) return false;
     for (size_t i = 1; i < inputs.size(); ++i)
         if (!packer.pack_later(inputs[i])) return false;

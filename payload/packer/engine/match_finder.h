@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "payload/packer/contents.h"
-#include "payload/packer/match_index.h"
+#include "payload/packer/engine/contents.h"
+#include "payload/packer/engine/match_index.h"
 
 namespace packer {
 

@@ -1,11 +1,11 @@
-#include "payload/packer/packing.h"
+#include "payload/packer/writer/packing.h"
+
+#include "tools/shared/little_endian.h"
 
 namespace packer {
 namespace {
 
-void put32(std::vector<uint8_t> &out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
+using little_endian::put32;
 
 void write_entry(std::vector<uint8_t> &directory, const input_file &file, uint32_t sum,
                  const std::vector<reference> &list) {
@@ -42,7 +42,6 @@ void packing::close_run() {
     if (count == 0) return;
     add_reference(list, run_start, count, merge_kinds || last_new);
     last_new = true;
-    out.stats.new_bytes += count;
     run_start = out.pool.size();
 }
 
@@ -50,7 +49,6 @@ void packing::reuse(uint64_t offset, uint64_t count) {
     close_run();
     add_reference(list, offset, count, merge_kinds || !last_new);
     last_new = false;
-    out.stats.reused_bytes += count;
 }
 
 void packing::write(const input_file &file, const std::vector<reference> &references) {
@@ -69,6 +67,9 @@ void finish_archive(archive &out) {
     out.directory.push_back(0);
     out.stats.pool_bytes = out.pool.size();
     out.stats.directory_bytes = out.directory.size();
+    // Every byte of the pool is a new byte of some file; the rest were reused.
+    out.stats.new_bytes = out.pool.size();
+    out.stats.reused_bytes = out.stats.input_bytes - out.pool.size();
 }
 
 }  // namespace packer

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "payload/packer/packer.h"
-#include "payload/packer/packing.h"
+#include "payload/packer/writer/packer.h"
+#include "payload/packer/writer/packing.h"
 
 namespace packer {
 

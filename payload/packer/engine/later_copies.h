@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "payload/packer/packer.h"
+#include "payload/packer/writer/packer.h"
 
 namespace packer {
 

@@ -1,7 +1,7 @@
 // The packer's check of its own output: the directory walked and each name
 // looked up as the installer's reader does it, then every entry rebuilt.
 #include "payload/archive_format.h"
-#include "payload/packer/packer.h"
+#include "payload/packer/writer/packer.h"
 
 namespace packer {
 namespace {

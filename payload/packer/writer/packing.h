@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "payload/packer/packer.h"
+#include "payload/packer/writer/packer.h"
 
 namespace packer {
 
@@ -26,7 +26,7 @@ struct packing {
     archive &out;
     std::string &error;
     uint64_t pool_limit;
-    // The baseline keeps new runs and reused slices apart even where they touch.
+    // The simple layout keeps new runs and reused slices apart even where they touch.
     bool merge_kinds;
     const std::vector<uint32_t> &checksums;  // of the inputs, computed once for both layouts
     std::vector<reference> list;
@@ -49,7 +49,9 @@ struct packing {
     void finish_file(const input_file &file);
 };
 
-// The zero byte after the last entry, and the sizes in the statistics.
+// The zero byte after the last entry, and the sizes in the statistics. Both
+// layouts count only through a packing run: entries and references as each
+// entry is written, the rest here.
 void finish_archive(archive &out);
 
 }  // namespace packer

@@ -1,8 +1,8 @@
-#include "payload/packer/later_copies.h"
+#include "payload/packer/engine/later_copies.h"
 
 #include <utility>
 
-#include "payload/packer/rolling_hash.h"
+#include "payload/packer/engine/rolling_hash.h"
 
 namespace packer {
 namespace {

@@ -1,11 +1,11 @@
 #include <cstring>
 
-#include "payload/packer/contents.h"
-#include "payload/packer/later_copies.h"
-#include "payload/packer/layouts.h"
-#include "payload/packer/match_finder.h"
-#include "payload/packer/match_index.h"
-#include "payload/packer/parse.h"
+#include "payload/packer/engine/contents.h"
+#include "payload/packer/engine/later_copies.h"
+#include "payload/packer/engine/match_finder.h"
+#include "payload/packer/engine/match_index.h"
+#include "payload/packer/engine/parse.h"
+#include "payload/packer/writer/layouts.h"
 
 namespace packer {
 namespace {
@@ -88,17 +88,14 @@ class deduplicator {
         if (s.source == NEW) {
             uint64_t held = held_in_pool(data + s.start, count, next);
             if (held != pool_pairs::NOWHERE) {
-                p_.out.stats.reused_bytes += count;
                 placed_.add(held, count, s.start);
                 return true;
             }
             uint64_t offset = p_.out.pool.size();
             if (!p_.append(data + s.start, count)) return false;
-            p_.out.stats.new_bytes += count;
             placed_.add(offset, count, s.start);
             return true;
         }
-        p_.out.stats.reused_bytes += count;
         if (s.source < pool_before_) {
             placed_.add(s.source, count, s.start);
             return true;

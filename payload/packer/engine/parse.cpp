@@ -1,8 +1,8 @@
-#include "payload/packer/parse.h"
+#include "payload/packer/engine/parse.h"
 
 #include <algorithm>
 
-#include "payload/packer/contents.h"
+#include "payload/packer/engine/contents.h"
 
 namespace packer {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "payload/packer/rolling_hash.h"
+#include "payload/packer/engine/rolling_hash.h"
 
 namespace packer {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "payload/packer/packing.h"
+#include "payload/packer/writer/packing.h"
 
 namespace packer {
 
@@ -13,6 +13,6 @@ namespace packer {
 bool pack_deduplicated(packing &p, const std::vector<input_file> &inputs, uint64_t input_bytes);
 
 // The first file whole; later files reuse only 256-aligned slices of it.
-bool pack_baseline(packing &p, const std::vector<input_file> &inputs);
+bool pack_simple(packing &p, const std::vector<input_file> &inputs);
 
 }  // namespace packer

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "payload/packer/later_copies.h"
-#include "payload/packer/match_finder.h"
+#include "payload/packer/engine/later_copies.h"
+#include "payload/packer/engine/match_finder.h"
 
 namespace packer {
 

@@ -1,17 +1,14 @@
-#include "payload/packer/rolling_hash.h"
+#include "payload/packer/engine/rolling_hash.h"
 
 #include <cstring>
+
+#include "tools/shared/splitmix64.h"
 
 namespace packer {
 
 gear_table::gear_table() {
-    uint64_t state = 0x9A8F1C3B5D7E2046ull;
-    for (uint64_t &v : value) {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        v = z ^ (z >> 31);
-    }
+    splitmix64 seeds(0x9A8F1C3B5D7E2046ull);
+    for (uint64_t &v : value) v = seeds.next();
 }
 // Defined before ZERO_WINDOW, which is computed with it.
 const gear_table GEAR;

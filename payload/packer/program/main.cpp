@@ -1,4 +1,4 @@
-// packer [--baseline] --pool <out> --directory <out> name=path ...
+// packer [--simple] --pool <out> --directory <out> name=path ...
 // Packs the files into the installer's archive, in the order given, then
 // reads its own output back and rebuilds every entry before it succeeds, so a
 // broken archive never reaches a build. Prints each entry with its size,
@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "payload/archive_format.h"
-#include "payload/packer/input_files.h"
-#include "payload/packer/output_files.h"
-#include "payload/packer/packer.h"
+#include "payload/packer/program/input_files.h"
+#include "payload/packer/program/output_files.h"
+#include "payload/packer/writer/packer.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 using packer::in_quotes;
 
 struct options {
-    bool baseline = false;
+    bool simple = false;
     std::string pool_path;
     std::string directory_path;
     std::vector<std::string> arguments;  // name=path
@@ -28,14 +28,14 @@ struct options {
 
 enum class request { pack, help, bad_usage };
 
-const char USAGE[] = "usage: packer [--baseline] --pool <out> --directory <out> name=path ...\n";
+const char USAGE[] = "usage: packer [--simple] --pool <out> --directory <out> name=path ...\n";
 
 request parse_options(int argc, char **argv, options &o) {
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (argument == "--help") return request::help;
-        if (argument == "--baseline") {
-            o.baseline = true;
+        if (argument == "--simple") {
+            o.simple = true;
         } else if ((argument == "--pool" || argument == "--directory") && i + 1 < argc) {
             (argument == "--pool" ? o.pool_path : o.directory_path) = argv[++i];
         } else if (argument.compare(0, 2, "--") == 0) {
@@ -86,7 +86,7 @@ bool run(const options &o, std::string &error) {
     for (size_t i = 0; i < inputs.size(); ++i)
         if (!packer::read_file(paths[i], inputs[i].bytes, error)) return false;
     packer::archive archive;
-    packer::layout mode = o.baseline ? packer::layout::baseline : packer::layout::deduplicated;
+    packer::layout mode = o.simple ? packer::layout::simple : packer::layout::deduplicated;
     if (!packer::pack(inputs, mode, archive, error) ||
         !packer::write_archive(o.pool_path, o.directory_path, archive, inputs, error))
         return false;
