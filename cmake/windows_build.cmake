@@ -13,6 +13,22 @@ foreach(input PAYLOAD_POOL PAYLOAD_DIRECTORY INSTALLER_ICON)
 endforeach()
 set(LICENCE_TEXT ${CMAKE_SOURCE_DIR}/resources/licence.txt)
 
+# The licence page puts the licence text, widened to two bytes a character and
+# terminated, into the template buffer: it must fit in the buffer's 16 MiB,
+# the 64 KiB beyond them being the room of the page's other controls. Checked
+# again whenever the text changes.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${LICENCE_TEXT})
+file(STRINGS ${CMAKE_SOURCE_DIR}/dialog/template_writer.h capacity REGEX "TEMPLATE_CAPACITY = ")
+if(NOT capacity MATCHES "TEMPLATE_CAPACITY = (0x[0-9A-Fa-f]+)")
+    message(FATAL_ERROR "No TEMPLATE_CAPACITY = 0x... found in dialog/template_writer.h")
+endif()
+math(EXPR licence_limit "(${CMAKE_MATCH_1} - 0x10000 - 2) / 2")
+file(SIZE ${LICENCE_TEXT} licence_size)
+if(licence_size GREATER licence_limit)
+    message(FATAL_ERROR "The licence text ${LICENCE_TEXT} is ${licence_size} bytes: the licence page holds "
+        "at most ${licence_limit} (two bytes a character in the template buffer of dialog/template_writer.h)")
+endif()
+
 # Keep the generator's default flags (-O2, -DNDEBUG...) out: the flags below are
 # the whole story.
 foreach(lang C CXX ASM RC)
