@@ -125,15 +125,23 @@ if(QUENTHALVOX_SIGNING_CERTIFICATE)
     # CMake takes a dependency on any file named like the target's output for
     # the target itself, so the build asks for a stamp made with the signed file.
     set(signing_stamp ${CMAKE_BINARY_DIR}/CMakeFiles/signed_installer.stamp)
+    # The certificate by its content: one replaced by another of an older date
+    # signs again too.
+    set(certificate_stamp ${CMAKE_BINARY_DIR}/CMakeFiles/signing_certificate.sha256)
+    add_custom_target(signing_certificate
+        COMMAND ${CMAKE_COMMAND} -DFILE=${QUENTHALVOX_SIGNING_CERTIFICATE} -DSTAMP=${certificate_stamp}
+            -P ${CMAKE_SOURCE_DIR}/cmake/content_stamp.cmake
+        BYPRODUCTS ${certificate_stamp}
+        VERBATIM)
     add_custom_command(OUTPUT ${signed_installer} ${signing_stamp}
         COMMAND ${CMAKE_SOURCE_DIR}/cmake/sign_installer.sh ${OSSLSIGNCODE} $<TARGET_FILE:${installer}>
             ${signed_installer} ${QUENTHALVOX_SIGNING_CERTIFICATE} ${signing_options}
         COMMAND ${CMAKE_COMMAND} -E touch ${signing_stamp}
-        DEPENDS ${installer} ${QUENTHALVOX_SIGNING_CERTIFICATE} ${signing_settings}
-            ${CMAKE_SOURCE_DIR}/cmake/sign_installer.sh
+        DEPENDS ${installer} ${certificate_stamp} ${signing_settings} ${CMAKE_SOURCE_DIR}/cmake/sign_installer.sh
         COMMENT "Signing the installer"
         VERBATIM)
     add_custom_target(signed_installer ALL DEPENDS ${signing_stamp})
+    add_dependencies(signed_installer signing_certificate)
 else()
     # A signed build's linker output must not outlive it.
     file(REMOVE ${CMAKE_BINARY_DIR}/${installer}-unsigned.exe)
