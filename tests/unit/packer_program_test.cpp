@@ -107,14 +107,11 @@ TEST_F(PackerProgram, RefusesInputsItCannotPackWithAClearMessage) {
         {"bin/a=in/a bin/ab=in/a", "begins with the earlier name \"bin/a\""},
         {"bin/a=huge", "4 GiB or larger"},
         // The paths lead out of a removed current folder, which only an absolute path needs.
-        {"--pool ../pool --directory ../directory bin/a=../in/a",
-         "cannot make absolute path: No such file or directory [../in/a]",
-         "mkdir gone && cd gone && rmdir ../gone && "},
+        {"--pool ../p --directory ../d a=../in/a", "cannot make absolute path", "mkdir g && cd g && rmdir ../g && "},
     };
     for (const auto &c : cases) {
         std::string said;
-        EXPECT_EQ(run("--pool pool --directory directory " + c.arguments, said, " 2>&1 >/dev/null", c.before), 1)
-            << c.arguments;
+        EXPECT_EQ(run("--pool pool --directory directory " + c.arguments, said, " 2>&1 >/dev/null", c.before), 1);
         EXPECT_NE(said.find(c.message), std::string::npos) << said;
     }
 }
