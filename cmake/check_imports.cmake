@@ -1,7 +1,9 @@
-# Fails when the executable EXE imports from a DLL outside ALLOWED (a list of
-# lower-case DLL names). Reads the import table with OBJDUMP.
-#   cmake -DEXE=... -DOBJDUMP=... "-DALLOWED=a.dll;b.dll" -P check_imports.cmake
+# Fails when the installer EXE imports from a DLL other than the system DLLs it
+# may use: a C-runtime import (or any other stray DLL) would need a runtime the
+# target machine may lack. Reads the import table with OBJDUMP.
+#   cmake -DEXE=... -DOBJDUMP=... -P check_imports.cmake
 cmake_minimum_required(VERSION 3.25)
+set(ALLOWED kernel32.dll user32.dll comctl32.dll advapi32.dll shell32.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "${OBJDUMP} could not read ${EXE}")

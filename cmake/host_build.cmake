@@ -48,7 +48,7 @@ endforeach()
 add_custom_command(OUTPUT ${PAYLOAD_POOL} ${PAYLOAD_DIRECTORY} ${PAYLOAD_SUMMARY}
     # The installer linked with the archive being replaced must not survive a
     # failed packing, where it would pass for the new one.
-    COMMAND ${CMAKE_COMMAND} -E rm -f ${INSTALLER_EXE}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${INSTALLER_EXE} ${UNSIGNED_INSTALLER_EXE}
     COMMAND packer --pool ${PAYLOAD_POOL} --directory ${PAYLOAD_DIRECTORY} ${packer_arguments} > ${PAYLOAD_SUMMARY}
     COMMAND ${CMAKE_COMMAND} -E cat ${PAYLOAD_SUMMARY}
     DEPENDS packer ${PAYLOAD_LIST}
@@ -56,6 +56,13 @@ add_custom_command(OUTPUT ${PAYLOAD_POOL} ${PAYLOAD_DIRECTORY} ${PAYLOAD_SUMMARY
 add_custom_target(archive ALL DEPENDS ${PAYLOAD_POOL} ${PAYLOAD_DIRECTORY})
 add_dependencies(archive payload_list)
 
+# The signature's two addresses only with a certificate: otherwise CMake warns
+# that they are unused.
+set(signing_settings -DQUENTHALVOX_SIGNING_CERTIFICATE=${QUENTHALVOX_SIGNING_CERTIFICATE})
+if(QUENTHALVOX_SIGNING_CERTIFICATE)
+    list(APPEND signing_settings -DQUENTHALVOX_SIGNING_URL=${QUENTHALVOX_SIGNING_URL}
+        -DQUENTHALVOX_TIMESTAMP_URL=${QUENTHALVOX_TIMESTAMP_URL})
+endif()
 include(ExternalProject)
 ExternalProject_Add(windows_build
     SOURCE_DIR ${CMAKE_SOURCE_DIR}
@@ -66,9 +73,7 @@ ExternalProject_Add(windows_build
         -DPAYLOAD_POOL=${PAYLOAD_POOL}
         -DPAYLOAD_DIRECTORY=${PAYLOAD_DIRECTORY}
         -DINSTALLER_ICON=${INSTALLER_ICON}
-        -DQUENTHALVOX_SIGNING_CERTIFICATE=${QUENTHALVOX_SIGNING_CERTIFICATE}
-        -DQUENTHALVOX_SIGNING_URL=${QUENTHALVOX_SIGNING_URL}
-        -DQUENTHALVOX_TIMESTAMP_URL=${QUENTHALVOX_TIMESTAMP_URL}
+        ${signing_settings}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     DEPENDS archive installer_icon)

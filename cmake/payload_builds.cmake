@@ -14,6 +14,8 @@ macro(set_build_paths root)
     set(PAYLOAD_SUMMARY ${root}/archive/summary.txt)
     set(WINDOWS_BUILD_DIR ${root}/windows)
     set(INSTALLER_EXE ${root}/windows/quenthalvox-installer.exe)
+    # A signed build's linker output: an installer too, unsigned.
+    set(UNSIGNED_INSTALLER_EXE ${root}/windows/quenthalvox-installer-unsigned.exe)
 endmacro()
 
 # The last words of a coreutils message are the system's reason.
@@ -58,7 +60,8 @@ function(check_payload dir root)
     endforeach()
     if(problems)
         set_build_paths(${root})
-        file(REMOVE ${PAYLOAD_POOL} ${PAYLOAD_DIRECTORY} ${PAYLOAD_LIST} ${PAYLOAD_SUMMARY} ${INSTALLER_EXE})
+        file(REMOVE ${PAYLOAD_POOL} ${PAYLOAD_DIRECTORY} ${PAYLOAD_LIST} ${PAYLOAD_SUMMARY} ${INSTALLER_EXE}
+            ${UNSIGNED_INSTALLER_EXE})
         string(SUBSTRING "${problems}" 1 -1 problems)
         message(FATAL_ERROR "${problems}")
     endif()

@@ -36,5 +36,7 @@ if ! output=$(printf %s "${QUENTHALVOX_SIGNING_PASSWORD:-}" | "${command[@]}" 2>
     rm -f "$partial"
     fail "$(grep -v '^Failed$' <<< "$output")"
 fi
+# Runnable like the linker's output, not with osslsigncode's mode.
+chmod --reference="$unsigned" "$partial"
 mv -f "$partial" "$signed"
 echo "Signed $signed"

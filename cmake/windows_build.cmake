@@ -1,5 +1,5 @@
 # Windows build: the installer itself, a GUI executable without the C runtime,
-# and the end-to-end test driver that runs it under Wine.
+# and the test tree's tools that run under Wine.
 #
 # Inputs (cache variables set by the host build): PAYLOAD_POOL,
 # PAYLOAD_DIRECTORY, INSTALLER_ICON.
@@ -12,6 +12,22 @@ foreach(input PAYLOAD_POOL PAYLOAD_DIRECTORY INSTALLER_ICON)
     endif()
 endforeach()
 set(LICENCE_TEXT ${CMAKE_SOURCE_DIR}/resources/licence.txt)
+
+# The licence page puts the licence text, widened to two bytes a character and
+# terminated, into the template buffer: it must fit in the buffer's 16 MiB,
+# the 64 KiB beyond them being the room of the page's other controls. Checked
+# again whenever the text changes.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${LICENCE_TEXT})
+file(STRINGS ${CMAKE_SOURCE_DIR}/dialog/template_writer.h capacity REGEX "TEMPLATE_CAPACITY = ")
+if(NOT capacity MATCHES "TEMPLATE_CAPACITY = (0x[0-9A-Fa-f]+)")
+    message(FATAL_ERROR "No TEMPLATE_CAPACITY = 0x... found in dialog/template_writer.h")
+endif()
+math(EXPR licence_limit "(${CMAKE_MATCH_1} - 0x10000 - 2) / 2")
+file(SIZE ${LICENCE_TEXT} licence_size)
+if(licence_size GREATER licence_limit)
+    message(FATAL_ERROR "The licence text ${LICENCE_TEXT} is ${licence_size} bytes: the licence page holds "
+        "at most ${licence_limit} (two bytes a character in the template buffer of dialog/template_writer.h)")
+endif()
 
 # Keep the generator's default flags (-O2, -DNDEBUG...) out: the flags below are
 # the whole story.
@@ -78,27 +94,18 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/installer.rc PROPERTIE
     COMPILE_DEFINITIONS "QUENTHALVOX_VERSION_MAJOR=${PROJECT_VERSION_MAJOR};QUENTHALVOX_VERSION_MINOR=${PROJECT_VERSION_MINOR};QUENTHALVOX_VERSION_PATCH=${PROJECT_VERSION_PATCH}"
     OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/installer.manifest;${INSTALLER_ICON}")
 
-# A C-runtime import (or any other stray DLL) fails the build.
-set(ALLOWED_IMPORTS kernel32.dll user32.dll comctl32.dll advapi32.dll shell32.dll)
+# An import from a DLL outside the allowed few fails the build.
 add_custom_command(TARGET ${installer} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:${installer}> -DOBJDUMP=${CMAKE_OBJDUMP}
-        "-DALLOWED=${ALLOWED_IMPORTS}" -P ${CMAKE_SOURCE_DIR}/cmake/check_imports.cmake
+        -P ${CMAKE_SOURCE_DIR}/cmake/check_imports.cmake
     VERBATIM)
 
-# The test driver is a test tool: it may use the C runtime.
-set(E2E_DRIVER_SOURCES driver.cpp scenarios.cpp machine.cpp desktop.cpp checks.cpp verdict.cpp)
-list(TRANSFORM E2E_DRIVER_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tests/e2e/)
-add_executable(e2e_driver ${E2E_DRIVER_SOURCES})
-target_include_directories(e2e_driver PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(e2e_driver PRIVATE -O2 -municode -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0A00 -Wall -Wextra -Werror)
-target_link_options(e2e_driver PRIVATE -municode -static)
-target_link_libraries(e2e_driver PRIVATE user32 gdi32)
-# Beside the driver, which starts it to hold a plug-in file as a host would.
-add_executable(plugin_holder ${CMAKE_SOURCE_DIR}/tests/e2e/plugin_holder.cpp)
-target_compile_options(plugin_holder PRIVATE -O2 -municode -DUNICODE -D_UNICODE -Wall -Wextra -Werror)
-target_link_options(plugin_holder PRIVATE -municode -static)
-
-include(${CMAKE_SOURCE_DIR}/cmake/windows_bench.cmake)
+# The test tree's Windows-side tools, beside the installer: the end-to-end
+# driver and its plug-in holder, and the reader's benchmark (built only on
+# request, by the host build's windows_bench).
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+add_subdirectory(tests/e2e)
+add_subdirectory(tests/bench/windows EXCLUDE_FROM_ALL)
 
 # Authenticode signing, the build's last step, with the settings the host build
 # passes; without a certificate the build is the unsigned one.
@@ -123,15 +130,23 @@ if(QUENTHALVOX_SIGNING_CERTIFICATE)
     # CMake takes a dependency on any file named like the target's output for
     # the target itself, so the build asks for a stamp made with the signed file.
     set(signing_stamp ${CMAKE_BINARY_DIR}/CMakeFiles/signed_installer.stamp)
+    # The certificate by its content: one replaced by another of an older date
+    # signs again too.
+    set(certificate_stamp ${CMAKE_BINARY_DIR}/CMakeFiles/signing_certificate.sha256)
+    add_custom_target(signing_certificate
+        COMMAND ${CMAKE_COMMAND} -DFILE=${QUENTHALVOX_SIGNING_CERTIFICATE} -DSTAMP=${certificate_stamp}
+            -P ${CMAKE_SOURCE_DIR}/cmake/content_stamp.cmake
+        BYPRODUCTS ${certificate_stamp}
+        VERBATIM)
     add_custom_command(OUTPUT ${signed_installer} ${signing_stamp}
         COMMAND ${CMAKE_SOURCE_DIR}/cmake/sign_installer.sh ${OSSLSIGNCODE} $<TARGET_FILE:${installer}>
             ${signed_installer} ${QUENTHALVOX_SIGNING_CERTIFICATE} ${signing_options}
         COMMAND ${CMAKE_COMMAND} -E touch ${signing_stamp}
-        DEPENDS ${installer} ${QUENTHALVOX_SIGNING_CERTIFICATE} ${signing_settings}
-            ${CMAKE_SOURCE_DIR}/cmake/sign_installer.sh
+        DEPENDS ${installer} ${certificate_stamp} ${signing_settings} ${CMAKE_SOURCE_DIR}/cmake/sign_installer.sh
         COMMENT "Signing the installer"
         VERBATIM)
     add_custom_target(signed_installer ALL DEPENDS ${signing_stamp})
+    add_dependencies(signed_installer signing_certificate)
 else()
     # A signed build's linker output must not outlive it.
     file(REMOVE ${CMAKE_BINARY_DIR}/${installer}-unsigned.exe)

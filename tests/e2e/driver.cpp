@@ -6,6 +6,7 @@
 // the machine, desktop.cpp reads and works the windows, checks.cpp compares.
 //
 // Usage: e2e_driver <installer.exe> <scenario> [options]
+//        e2e_driver --list   the scenarios' names, each with its runner options
 //   --licence <file>    the licence text the edit box must hold
 //   --builds <folder>   the plug-in builds the archive was packed from
 //   --pool <file>       the packed pool and directory, to damage a copy of
@@ -226,6 +227,7 @@ void parse(int argc, wchar_t **argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t **argv) {
+    if (argc == 2 && argv[1] == std::wstring(L"--list")) return list_scenarios(), 0;
     parse(argc, argv);
     row = find_scenario(opts.scenario);
     if (!row) abort_run("unknown scenario");

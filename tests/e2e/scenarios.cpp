@@ -1,10 +1,11 @@
-// Every end-to-end scenario, one row each. CMake makes one test of each row
-// from the lines that begin with `{.name = L"...`.
+// Every end-to-end scenario, one row each. The driver lists them
+// (e2e_driver --list), and CTest makes one test of each.
 #include "scenarios.h"
 
 #include "tests/page_controls.h"
 
 #include <algorithm>
+#include <cstdio>
 
 using namespace page_controls;
 
@@ -255,6 +256,10 @@ const scenario SCENARIOS[] = {
 };
 
 }  // namespace
+
+void list_scenarios() {
+    for (const scenario &s : SCENARIOS) std::printf("%ls%s\n", s.name, s.small_drive ? " --small-drive" : "");
+}
 
 const scenario *find_scenario(const std::wstring &name) {
     for (const scenario &s : SCENARIOS)

@@ -107,7 +107,7 @@ struct step {
 
 struct scenario {
     const wchar_t *name;
-    bool small_drive = false;  // the runner mounts it as Q: (on the name's line, for CMake)
+    bool small_drive = false;  // the runner mounts it as Q:
     // The prefix as it is: the driver's own environment and registry, no
     // scenario folder, no checks of the disk or the registry.
     bool prefix_as_is = false;
@@ -125,6 +125,9 @@ struct scenario {
     DWORD exit_code = 0;
 };
 
+// Each row's name on a line of its own, followed by the runner's options it
+// needs (--small-drive).
+void list_scenarios();
 // nullptr when no row has that name.
 const scenario *find_scenario(const std::wstring &name);
 

@@ -36,14 +36,14 @@ void cancel(HWND page) { fake::click(page, IDCANCEL); }
 
 TEST(LicencePage, TemplateMatchesTheControlTableByteForByte) {
     std::string licence = stored_licence();
-    ASSERT_EQ(licence.size(), 1861u);
     std::vector<BYTE> expected = page_template::bytes(page_controls::LICENCE_PAGE, {fake::u16(licence)});
-    ASSERT_EQ(expected.size(), 4304u);
+    // Around the text, two bytes a character and its terminator, the page's
+    // header and controls take 580 bytes.
+    ASSERT_EQ(expected.size(), 580 + 2 * licence.size() + 2);
 
     fake::Dialog &page = licence_page(licence, cancel);
-    ASSERT_EQ(template_length, 4304u);
     EXPECT_EQ(std::vector<BYTE>(template_buffer, template_buffer + template_length), expected);
-    EXPECT_EQ(page.template_size, 4304u);
+    EXPECT_EQ(page.template_size, expected.size());
     EXPECT_EQ(page.controls.size(), 7u);
     EXPECT_EQ(page.instance, nullptr);
     EXPECT_EQ(page.owner, nullptr);

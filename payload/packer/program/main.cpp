@@ -111,6 +111,10 @@ int main(int argc, char **argv) {
         // Whatever the run had written is undone on the way out.
         std::fputs("packer: out of memory while packing; the outputs are left as they were\n", stderr);
         return 1;
+    } catch (const fs::filesystem_error &failure) {
+        // A path call that throws (the current folder gone, say): its own words.
+        std::fprintf(stderr, "packer: %s\n", failure.what());
+        return 1;
     }
     std::fprintf(stderr, "packer: %s\n", error.c_str());
     return 1;
