@@ -8,6 +8,7 @@
 #include "installer/choices.h"
 #include "installer/install_runs.h"
 #include "installer/page_header.h"
+#include "targets/clap_target.h"
 #include "targets/fl_studio_target.h"
 
 namespace {
@@ -16,10 +17,9 @@ const DWORD TEXT_STYLE = WS_CHILD | WS_VISIBLE | SS_LEFT;
 const DWORD OPTION_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
 const DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 
-// Stated below the path buffer's size; one unit below the longest folder the
-// CLAP target itself accepts, so that every offered folder can be installed to.
-const DWORD VARIABLE_SIZE = 250;
-const DWORD LONGEST_OFFERED_FOLDER = 239;
+// One unit below the longest the CLAP target itself accepts, so that every
+// offered folder can be installed to.
+const DWORD LONGEST_OFFERED_CLAP_BASE = LONGEST_CLAP_BASE - 1;
 
 // "Target: " and the longest folder of each kind fit with room to spare.
 WCHAR label_clap64[352];
@@ -50,12 +50,9 @@ void add_label(int option, WCHAR *label, const WCHAR *folder) {
 
 // Each option gives the target it makes available: its bit, or 0 where the
 // host was not found.
-DWORD add_clap_option(int option, const WCHAR *text, command_handler handler, const WCHAR *variable, WCHAR *label,
-                      WCHAR *path) {
+DWORD add_clap_option(int option, const WCHAR *text, command_handler handler, int build, WCHAR *label, WCHAR *path) {
     add_option(option, text, handler);
-    DWORD length = GetEnvironmentVariableW(variable, path, VARIABLE_SIZE);
-    bool found = length >= 1 && length <= LONGEST_OFFERED_FOLDER;
-    if (found) wide_append(path, L"\\CLAP");
+    bool found = find_clap_folder(build, path, LONGEST_OFFERED_CLAP_BASE);
     add_label(option, label, found ? path : nullptr);
     return found ? DWORD(1) << option : 0;
 }
@@ -101,8 +98,8 @@ UINT run_selection_page() {
     const control_rect heading = {13, 296, 28, 41};
     add_control(0, TEXT_STYLE, heading, ID_HEADING, L"STATIC", L"Select the versions you want to install:");
     WCHAR path[300];
-    DWORD available = add_clap_option(0, L"CLAP (64-bit)", on_toggle_clap64, L"COMMONPROGRAMFILES", label_clap64, path);
-    available |= add_clap_option(1, L"CLAP (32-bit)", on_toggle_clap32, L"COMMONPROGRAMFILES(X86)", label_clap32, path);
+    DWORD available = add_clap_option(0, L"CLAP (64-bit)", on_toggle_clap64, CLAP_64_BIT, label_clap64, path);
+    available |= add_clap_option(1, L"CLAP (32-bit)", on_toggle_clap32, CLAP_32_BIT, label_clap32, path);
     available |= add_fl_option(path);
     add_buttons();
     offer_targets(available);
