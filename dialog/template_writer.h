@@ -5,13 +5,17 @@
 #include <windows.h>
 
 // A control's place in dialog units; add_control writes x = left,
-// cx = right - left, y = top, cy = bottom - top.
+// cx = right - left, y = top, cy = bottom - top. Made by control_at, never
+// spelt out: as a brace list its order would read like a RECT's.
 struct control_rect {
     LONG left;
     LONG right;
     LONG top;
     LONG bottom;
 };
+
+// The control at (x, y), cx wide and cy high: the notation of the pages' tables.
+constexpr control_rect control_at(LONG x, LONG y, LONG cx, LONG cy) { return {x, x + cx, y, y + cy}; }
 
 enum : unsigned long { TEMPLATE_CAPACITY = 0x1010000 };
 

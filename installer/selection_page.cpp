@@ -29,7 +29,7 @@ WCHAR label_fl[352];
 // Options stand 34 units apart, each with its label 14 units below it.
 void add_option(int option, const WCHAR *text, command_handler handler) {
     LONG top = 41 + 34 * option;
-    const control_rect rect = {27, 282, top, top + 14};
+    const control_rect rect = control_at(27, top, 255, 14);
     add_control(0, OPTION_STYLE, rect, ID_OPTION_CLAP64 + option, L"BUTTON", text);
     register_command(ID_OPTION_CLAP64 + option, handler);
 }
@@ -37,7 +37,7 @@ void add_option(int option, const WCHAR *text, command_handler handler) {
 // folder is null when the host was not found.
 void add_label(int option, WCHAR *label, const WCHAR *folder) {
     LONG top = 55 + 34 * option;
-    const control_rect rect = {37, 272, top, top + 20};
+    const control_rect rect = control_at(37, top, 235, 20);
     if (!folder) {
         add_control(0, TEXT_STYLE, rect, 0, L"STATIC", L"(not available)");
         return;
@@ -67,17 +67,17 @@ DWORD add_fl_option(WCHAR *path) {
 }
 
 void add_buttons() {
-    const control_rect uninstall = {7, 57, 172, 186};
+    const control_rect uninstall = control_at(7, 172, 50, 14);
     add_control(0, BUTTON_STYLE | WS_GROUP, uninstall, ID_UNINSTALL, L"BUTTON", L"&Uninstall");
     register_command(ID_UNINSTALL, on_uninstall);
-    const control_rect cancel = {252, 302, 172, 186};
+    const control_rect cancel = control_at(252, 172, 50, 14);
     add_control(0, BUTTON_STYLE, cancel, IDCANCEL, L"BUTTON", L"&Cancel");
     register_command(IDCANCEL, on_cancel);
-    const control_rect install = {198, 248, 172, 186};
+    const control_rect install = control_at(198, 172, 50, 14);
     add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, install, IDOK, L"BUTTON", L"&Install");
     register_command(IDOK, on_install);
     // Still until the install run starts its marquee.
-    const control_rect progress = {67, 188, 173, 185};
+    const control_rect progress = control_at(67, 173, 121, 12);
     add_control(0, WS_CHILD | WS_VISIBLE | PBS_MARQUEE, progress, ID_PROGRESS, L"msctls_progress32",
                 L"Installation progress");
 }
@@ -95,7 +95,7 @@ INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPA
 
 UINT run_selection_page() {
     begin_page();
-    const control_rect heading = {13, 296, 28, 41};
+    const control_rect heading = control_at(13, 28, 283, 13);
     add_control(0, TEXT_STYLE, heading, ID_HEADING, L"STATIC", L"Select the versions you want to install:");
     WCHAR path[300];
     DWORD available = add_clap_option(0, L"CLAP (64-bit)", on_toggle_clap64, CLAP_64_BIT, label_clap64, path);

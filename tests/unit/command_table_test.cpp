@@ -21,7 +21,7 @@ INT_PTR run_dialog(int width, int height, std::vector<DWORD> control_ids, std::f
     fake::user.base_x = 4;
     fake::user.base_y = 8;
     begin_template(L"T", width, height);
-    for (DWORD id : control_ids) add_control(0, WS_CHILD | WS_VISIBLE, {0, 10, 0, 10}, id, L"STATIC", nullptr);
+    for (DWORD id : control_ids) add_control(0, WS_CHILD | WS_VISIBLE, control_at(0, 0, 10, 10), id, L"STATIC", nullptr);
     register_command(IDCANCEL, on_cancel);
     fake::user.scripts.push_back([script](HWND dialog) {
         script(dialog);
@@ -124,7 +124,7 @@ TEST(CommandTable, AgreeAndCancelEndTheDialogWithTheirResults) {
     for (const Case &c : cases) {
         fake::reset();
         begin_template(L"T", 10, 10);
-        add_control(0, WS_CHILD | WS_TABSTOP, {0, 10, 0, 10}, 9, L"BUTTON", L"Go");
+        add_control(0, WS_CHILD | WS_TABSTOP, control_at(0, 0, 10, 10), 9, L"BUTTON", L"Go");
         register_command(9, c.handler);
         fake::user.scripts.push_back([](HWND dialog) { fake::click(dialog, 9); });
         EXPECT_EQ(DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,
