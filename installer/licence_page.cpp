@@ -1,6 +1,7 @@
 #include "installer/licence_page.h"
 
 #include "dialog/command_table.h"
+#include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"
 #include "common/embedded_data.h"
 #include "installer/page_header.h"
@@ -42,7 +43,7 @@ INT_PTR CALLBACK licence_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
         PostMessageW(text_box, EM_SETSEL, 0, 0);
         PostMessageW(text_box, EM_SCROLLCARET, 0, 0);
     }
-    return shared_dialog_proc(page, message, wparam, lparam);
+    return page_header_proc(page, message, wparam, lparam);
 }
 
 }  // namespace

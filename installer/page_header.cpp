@@ -1,7 +1,8 @@
 #include "installer/page_header.h"
 
-#include "dialog/template_writer.h"
 #include "common/shared.h"
+#include "dialog/dialog_procedure.h"
+#include "dialog/template_writer.h"
 
 void begin_page() {
     begin_template(PAGE_TITLE, PAGE_WIDTH, PAGE_HEIGHT);
@@ -12,4 +13,12 @@ void begin_page() {
     // Five units past both edges, so that the line reaches the dialog's frame.
     const control_rect line = control_at(-5, 19, PAGE_WIDTH + 10, 1);
     add_control(0, WS_CHILD | WS_VISIBLE | SS_ETCHEDHORZ, line, 0, L"STATIC", nullptr);
+}
+
+INT_PTR page_header_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != WM_CTLCOLORSTATIC) return shared_dialog_proc(page, message, wparam, lparam);
+    // The title sits on the white banner: paint it in the window colour, and
+    // leave every other static control its default colours.
+    if (GetWindowLongPtrW(reinterpret_cast<HWND>(lparam), GWLP_ID) != ID_TITLE) return FALSE;
+    return COLOR_WINDOW + 1;
 }

@@ -4,6 +4,7 @@
 
 #include "common/shared.h"
 #include "dialog/command_table.h"
+#include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"
 #include "installer/choices.h"
 #include "installer/install_runs.h"
@@ -90,7 +91,7 @@ void on_toggle_fl(HWND page) { toggle_target(page, TARGET_FL); }
 
 INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_INITDIALOG) show_choices(page);
-    return shared_dialog_proc(page, message, wparam, lparam);
+    return page_header_proc(page, message, wparam, lparam);
 }
 
 UINT run_selection_page() {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "dialog/command_table.h"
+#include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"
 #include "fake.h"
-#include "common/shared.h"
 
 namespace {
 
@@ -15,18 +15,13 @@ HWND const some_dialog = reinterpret_cast<HWND>(0x4242);
 
 WPARAM command(WORD id, WORD code) { return WPARAM(id) | WPARAM(code) << 16; }
 
-// A dialog of width x height pixels (one dialog unit per pixel) with the given
-// controls, closed by Escape after the script has run.
-INT_PTR run_dialog(int width, int height, std::vector<DWORD> control_ids, std::function<void(HWND)> script) {
+// A dialog of width x height pixels (one dialog unit per pixel), closed by Escape.
+INT_PTR run_dialog(int width, int height) {
     fake::user.base_x = 4;
     fake::user.base_y = 8;
     begin_template(L"T", width, height);
-    for (DWORD id : control_ids) add_control(0, WS_CHILD | WS_VISIBLE, control_at(0, 0, 10, 10), id, L"STATIC", nullptr);
     register_command(IDCANCEL, on_cancel);
-    fake::user.scripts.push_back([script](HWND dialog) {
-        script(dialog);
-        fake::press_escape(dialog);
-    });
+    fake::user.scripts.push_back([](HWND dialog) { fake::press_escape(dialog); });
     return DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,
                                    shared_dialog_proc, 0);
 }
@@ -75,18 +70,6 @@ TEST(CommandTable, EntriesOfAnEarlierPageAreGone) {
     EXPECT_TRUE(handled.empty());
 }
 
-TEST(CommandTable, OnlyTheTitleIsPaintedOnTheWindowColour) {
-    std::vector<DWORD> ids = {0, ID_TITLE, 0xFFFF, ID_PROGRESS, IDOK};
-    std::vector<INT_PTR> results;
-    run_dialog(100, 100, ids, [&](HWND dialog) {
-        for (DWORD id : ids)
-            results.push_back(fake::deliver(dialog, WM_CTLCOLORSTATIC, 0,
-                                            reinterpret_cast<LPARAM>(fake::dialog_of(dialog).control(id)->window)));
-        results.push_back(fake::deliver(dialog, 0x0200, 0, 0));  // a message the procedure leaves alone
-    });
-    EXPECT_EQ(results, (std::vector<INT_PTR>{FALSE, COLOR_WINDOW + 1, FALSE, FALSE, FALSE, FALSE}));
-}
-
 TEST(CommandTable, CentresOnThePrimaryWorkArea) {
     struct Case {
         RECT work;
@@ -103,7 +86,7 @@ TEST(CommandTable, CentresOnThePrimaryWorkArea) {
         fake::reset();
         fake::user.work_area = c.work;
         fake::user.monitor_info_fails = c.info_fails;
-        EXPECT_EQ(run_dialog(c.width, c.height, {}, [](HWND) {}), 0);
+        EXPECT_EQ(run_dialog(c.width, c.height), 0);
         ASSERT_EQ(fake::user.placements.size(), 1u);
         const fake::WindowPlacement &moved = fake::user.placements[0];
         EXPECT_EQ(moved.window, fake::user.dialogs[0].window);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dialog/command_table.h"
+#include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"
 #include "fake.h"
 
