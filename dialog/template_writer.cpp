@@ -1,7 +1,5 @@
 #include "dialog/template_writer.h"
 
-#include "dialog/command_table.h"
-
 alignas(16) BYTE template_buffer[TEMPLATE_CAPACITY];
 unsigned long long template_length;
 
@@ -63,7 +61,6 @@ void template_align() {
 }
 
 void begin_template(const WCHAR *title, int width, int height) {
-    command_count = 0;
     template_length = 0;
     template_append_u16(1);       // dlgVer
     template_append_u16(0xFFFF);  // signature: extended template

@@ -24,7 +24,7 @@ enum : unsigned long { TEMPLATE_CAPACITY = 0x1010000 };
 alignas(16) extern BYTE template_buffer[TEMPLATE_CAPACITY];
 extern unsigned long long template_length;  // bytes in use, also the write position
 
-// Starts a new template at offset 0 and empties the command table.
+// Starts a new template at offset 0.
 void begin_template(const WCHAR *title, int width, int height);
 // Appends one control; text may be null (written as an empty string).
 void add_control(DWORD ex_style, DWORD style, const control_rect &rect, DWORD id, const WCHAR *class_name,

@@ -1,10 +1,13 @@
 #include "installer/page_header.h"
 
 #include "common/shared.h"
+#include "dialog/command_table.h"
 #include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"
 
 void begin_page() {
+    // Each page starts with no commands: the previous page's are gone.
+    command_count = 0;
     begin_template(PAGE_TITLE, PAGE_WIDTH, PAGE_HEIGHT);
     const control_rect banner = control_at(0, 0, PAGE_WIDTH, 19);
     add_control(0, WS_CHILD | WS_VISIBLE | SS_WHITERECT, banner, 0, L"STATIC", nullptr);

@@ -11,8 +11,8 @@ enum : int {
     PAGE_HEIGHT = 192,
 };
 
-// begin_template with the page title and size (which empties the command
-// table), then the three header controls.
+// Empties the command table of the previous page, begins the template with
+// the page title and size, then adds the three header controls.
 void begin_page();
 
 // Every page's procedure hands its messages on to this one: it paints the

@@ -4,6 +4,7 @@
 #include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"
 #include "fake.h"
+#include "installer/page_header.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ WPARAM command(WORD id, WORD code) { return WPARAM(id) | WPARAM(code) << 16; }
 INT_PTR run_dialog(int width, int height) {
     fake::user.base_x = 4;
     fake::user.base_y = 8;
+    command_count = 0;
     begin_template(L"T", width, height);
     register_command(IDCANCEL, on_cancel);
     fake::user.scripts.push_back([](HWND dialog) { fake::press_escape(dialog); });
@@ -48,7 +50,7 @@ TEST(CommandTable, DispatchesOnlyClicksToTheFirstMatchingEntry) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         handled.clear();
-        begin_template(L"", 1, 1);
+        begin_page();
         for (const command_entry &entry : c.entries) register_command(entry.control_id, entry.handler);
         EXPECT_EQ(shared_dialog_proc(some_dialog, WM_COMMAND, c.wparam, 0), c.result);
         std::string called;
@@ -61,9 +63,9 @@ TEST(CommandTable, DispatchesOnlyClicksToTheFirstMatchingEntry) {
 }
 
 TEST(CommandTable, EntriesOfAnEarlierPageAreGone) {
-    begin_template(L"", 1, 1);
+    begin_page();
     register_command(1, on_first);
-    begin_template(L"", 1, 1);
+    begin_page();
     register_command(2, on_second);
     handled.clear();
     EXPECT_EQ(shared_dialog_proc(some_dialog, WM_COMMAND, command(1, BN_CLICKED), 0), FALSE);
@@ -106,7 +108,7 @@ TEST(CommandTable, AgreeAndCancelEndTheDialogWithTheirResults) {
     } cases[] = {{on_agree, 1}, {on_cancel, 0}};
     for (const Case &c : cases) {
         fake::reset();
-        begin_template(L"T", 10, 10);
+        begin_page();
         add_control(0, WS_CHILD | WS_TABSTOP, control_at(0, 0, 10, 10), 9, L"BUTTON", L"Go");
         register_command(9, c.handler);
         fake::user.scripts.push_back([](HWND dialog) { fake::click(dialog, 9); });

@@ -3,8 +3,6 @@
 #include <climits>
 #include <cstring>
 
-#include "dialog/command_table.h"
-#include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"
 #include "fake.h"
 
@@ -140,14 +138,11 @@ TEST(TemplateWriter, PadsBeforeAnItemAndNeverAfterTheLast) {
     EXPECT_EQ(u16_at(16), 2);
 }
 
-TEST(TemplateWriter, BeginTemplateStartsOverWithNoItemsAndNoCommands) {
+TEST(TemplateWriter, BeginTemplateStartsOverWithNoItems) {
     begin_template(L"first", 1, 1);
     for (DWORD id = 0; id < 300; ++id) add_control(0, 0, some_rect, id, L"BUTTON", nullptr);
     EXPECT_EQ(u16_at(16), 300);  // the count carries into its high byte
-    register_command(1, on_agree);
-    register_command(2, on_cancel);
     begin_template(L"", 1, 1);
     EXPECT_EQ(u16_at(16), 0);
-    EXPECT_EQ(command_count, 0u);
     EXPECT_EQ(template_length, 64u);
 }
