@@ -29,10 +29,3 @@ void begin_template(const WCHAR *title, int width, int height);
 // Appends one control; text may be null (written as an empty string).
 void add_control(DWORD ex_style, DWORD style, const control_rect &rect, DWORD id, const WCHAR *class_name,
                  const WCHAR *text);
-
-// The append steps: each writes at template_length and checks nothing.
-void template_append_u8(BYTE value);
-void template_append_u16(WORD value);
-void template_append_u32(DWORD value);
-void template_append_wide(const WCHAR *text);
-void template_align();

@@ -49,6 +49,10 @@ void add_label(int option, WCHAR *label, const WCHAR *folder) {
     add_control(0, TEXT_STYLE, rect, 0, L"STATIC", label);
 }
 
+void on_toggle_clap64(HWND page) { toggle_target(page, TARGET_CLAP64); }
+void on_toggle_clap32(HWND page) { toggle_target(page, TARGET_CLAP32); }
+void on_toggle_fl(HWND page) { toggle_target(page, TARGET_FL); }
+
 // Each option gives the target it makes available: its bit, or 0 where the
 // host was not found.
 DWORD add_clap_option(int option, const WCHAR *text, command_handler handler, int build, WCHAR *label, WCHAR *path) {
@@ -84,10 +88,6 @@ void add_buttons() {
 }
 
 }  // namespace
-
-void on_toggle_clap64(HWND page) { toggle_target(page, TARGET_CLAP64); }
-void on_toggle_clap32(HWND page) { toggle_target(page, TARGET_CLAP32); }
-void on_toggle_fl(HWND page) { toggle_target(page, TARGET_FL); }
 
 INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_INITDIALOG) show_choices(page);
