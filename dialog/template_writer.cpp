@@ -1,11 +1,31 @@
 #include "dialog/template_writer.h"
 
-#include "dialog/command_table.h"
-
 alignas(16) BYTE template_buffer[TEMPLATE_CAPACITY];
 unsigned long long template_length;
 
 namespace {
+
+// The append steps: each writes at template_length and checks nothing.
+void template_append_u8(BYTE value) { template_buffer[template_length++] = value; }
+
+void template_append_u16(WORD value) {
+    template_append_u8(BYTE(value));
+    template_append_u8(BYTE(value >> 8));
+}
+
+void template_append_u32(DWORD value) {
+    template_append_u16(WORD(value));
+    template_append_u16(WORD(value >> 16));
+}
+
+void template_append_wide(const WCHAR *text) {
+    for (; *text; ++text) template_append_u16(WORD(*text));
+    template_append_u16(0);
+}
+
+void template_align() {
+    while (template_length % 4) template_append_u8(0);
+}
 
 const DWORD DIALOG_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
 const WORD ITEM_COUNT_OFFSET = 16;
@@ -42,29 +62,7 @@ void count_item() {
 
 }  // namespace
 
-void template_append_u8(BYTE value) { template_buffer[template_length++] = value; }
-
-void template_append_u16(WORD value) {
-    template_append_u8(BYTE(value));
-    template_append_u8(BYTE(value >> 8));
-}
-
-void template_append_u32(DWORD value) {
-    template_append_u16(WORD(value));
-    template_append_u16(WORD(value >> 16));
-}
-
-void template_append_wide(const WCHAR *text) {
-    for (; *text; ++text) template_append_u16(WORD(*text));
-    template_append_u16(0);
-}
-
-void template_align() {
-    while (template_length % 4) template_append_u8(0);
-}
-
 void begin_template(const WCHAR *title, int width, int height) {
-    command_count = 0;
     template_length = 0;
     template_append_u16(1);       // dlgVer
     template_append_u16(0xFFFF);  // signature: extended template

@@ -5,13 +5,17 @@
 #include <windows.h>
 
 // A control's place in dialog units; add_control writes x = left,
-// cx = right - left, y = top, cy = bottom - top.
+// cx = right - left, y = top, cy = bottom - top. Made by control_at, never
+// spelt out: as a brace list its order would read like a RECT's.
 struct control_rect {
     LONG left;
     LONG right;
     LONG top;
     LONG bottom;
 };
+
+// The control at (x, y), cx wide and cy high: the notation of the pages' tables.
+constexpr control_rect control_at(LONG x, LONG y, LONG cx, LONG cy) { return {x, x + cx, y, y + cy}; }
 
 enum : unsigned long { TEMPLATE_CAPACITY = 0x1010000 };
 
@@ -20,15 +24,8 @@ enum : unsigned long { TEMPLATE_CAPACITY = 0x1010000 };
 alignas(16) extern BYTE template_buffer[TEMPLATE_CAPACITY];
 extern unsigned long long template_length;  // bytes in use, also the write position
 
-// Starts a new template at offset 0 and empties the command table.
+// Starts a new template at offset 0.
 void begin_template(const WCHAR *title, int width, int height);
 // Appends one control; text may be null (written as an empty string).
 void add_control(DWORD ex_style, DWORD style, const control_rect &rect, DWORD id, const WCHAR *class_name,
                  const WCHAR *text);
-
-// The append steps: each writes at template_length and checks nothing.
-void template_append_u8(BYTE value);
-void template_append_u16(WORD value);
-void template_append_u32(DWORD value);
-void template_append_wide(const WCHAR *text);
-void template_align();

@@ -1,6 +1,7 @@
 #include "installer/licence_page.h"
 
 #include "dialog/command_table.h"
+#include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"
 #include "common/embedded_data.h"
 #include "installer/page_header.h"
@@ -17,18 +18,18 @@ WCHAR *widen_licence_text() {
 namespace {
 
 void add_licence_controls(const WCHAR *text) {
-    const control_rect prompt = {13, 296, 28, 41};
+    const control_rect prompt = control_at(13, 28, 283, 13);
     add_control(0, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, prompt, 0, L"STATIC",
                 L"To install Quenthalvox, you need to agree to the end-user license agreement.");
     // No horizontal scrolling: each clause is one long line that the box wraps.
-    const control_rect box = {19, 290, 46, 161};
+    const control_rect box = control_at(19, 46, 271, 115);
     add_control(WS_EX_STATICEDGE,
                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE, box, 0,
                 L"EDIT", text);
     // Cancel before Agree: the tab order runs text, Cancel, Agree.
-    const control_rect cancel = {252, 302, 172, 186};
+    const control_rect cancel = control_at(252, 172, 50, 14);
     add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, cancel, IDCANCEL, L"BUTTON", L"&Cancel");
-    const control_rect agree = {198, 248, 172, 186};
+    const control_rect agree = control_at(198, 172, 50, 14);
     add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, agree, IDOK, L"BUTTON", L"&Agree");
 }
 
@@ -42,7 +43,7 @@ INT_PTR CALLBACK licence_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
         PostMessageW(text_box, EM_SETSEL, 0, 0);
         PostMessageW(text_box, EM_SCROLLCARET, 0, 0);
     }
-    return shared_dialog_proc(page, message, wparam, lparam);
+    return page_header_proc(page, message, wparam, lparam);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // What every page of the installer begins with: the template with the common
-// title and size, then the white banner, the title on it and an etched line.
+// title and size, then the white banner, the title on it and an etched line;
+// and the title's colour while the page runs.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +11,11 @@ enum : int {
     PAGE_HEIGHT = 192,
 };
 
-// begin_template with the page title and size (which empties the command
-// table), then the three header controls.
+// Empties the command table of the previous page, begins the template with
+// the page title and size, then adds the three header controls.
 void begin_page();
+
+// Every page's procedure hands its messages on to this one: it paints the
+// title on the banner's colour and passes every other message to
+// shared_dialog_proc.
+INT_PTR page_header_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);

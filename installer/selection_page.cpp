@@ -4,10 +4,12 @@
 
 #include "common/shared.h"
 #include "dialog/command_table.h"
+#include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"
 #include "installer/choices.h"
 #include "installer/install_runs.h"
 #include "installer/page_header.h"
+#include "targets/clap_target.h"
 #include "targets/fl_studio_target.h"
 
 namespace {
@@ -16,10 +18,9 @@ const DWORD TEXT_STYLE = WS_CHILD | WS_VISIBLE | SS_LEFT;
 const DWORD OPTION_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
 const DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 
-// Stated below the path buffer's size; one unit below the longest folder the
-// CLAP target itself accepts, so that every offered folder can be installed to.
-const DWORD VARIABLE_SIZE = 250;
-const DWORD LONGEST_OFFERED_FOLDER = 239;
+// One unit below the longest the CLAP target itself accepts, so that every
+// offered folder can be installed to.
+const DWORD LONGEST_OFFERED_CLAP_BASE = LONGEST_CLAP_BASE - 1;
 
 // "Target: " and the longest folder of each kind fit with room to spare.
 WCHAR label_clap64[352];
@@ -29,7 +30,7 @@ WCHAR label_fl[352];
 // Options stand 34 units apart, each with its label 14 units below it.
 void add_option(int option, const WCHAR *text, command_handler handler) {
     LONG top = 41 + 34 * option;
-    const control_rect rect = {27, 282, top, top + 14};
+    const control_rect rect = control_at(27, top, 255, 14);
     add_control(0, OPTION_STYLE, rect, ID_OPTION_CLAP64 + option, L"BUTTON", text);
     register_command(ID_OPTION_CLAP64 + option, handler);
 }
@@ -37,7 +38,7 @@ void add_option(int option, const WCHAR *text, command_handler handler) {
 // folder is null when the host was not found.
 void add_label(int option, WCHAR *label, const WCHAR *folder) {
     LONG top = 55 + 34 * option;
-    const control_rect rect = {37, 272, top, top + 20};
+    const control_rect rect = control_at(37, top, 235, 20);
     if (!folder) {
         add_control(0, TEXT_STYLE, rect, 0, L"STATIC", L"(not available)");
         return;
@@ -48,14 +49,15 @@ void add_label(int option, WCHAR *label, const WCHAR *folder) {
     add_control(0, TEXT_STYLE, rect, 0, L"STATIC", label);
 }
 
+void on_toggle_clap64(HWND page) { toggle_target(page, TARGET_CLAP64); }
+void on_toggle_clap32(HWND page) { toggle_target(page, TARGET_CLAP32); }
+void on_toggle_fl(HWND page) { toggle_target(page, TARGET_FL); }
+
 // Each option gives the target it makes available: its bit, or 0 where the
 // host was not found.
-DWORD add_clap_option(int option, const WCHAR *text, command_handler handler, const WCHAR *variable, WCHAR *label,
-                      WCHAR *path) {
+DWORD add_clap_option(int option, const WCHAR *text, command_handler handler, int build, WCHAR *label, WCHAR *path) {
     add_option(option, text, handler);
-    DWORD length = GetEnvironmentVariableW(variable, path, VARIABLE_SIZE);
-    bool found = length >= 1 && length <= LONGEST_OFFERED_FOLDER;
-    if (found) wide_append(path, L"\\CLAP");
+    bool found = find_clap_folder(build, path, LONGEST_OFFERED_CLAP_BASE);
     add_label(option, label, found ? path : nullptr);
     return found ? DWORD(1) << option : 0;
 }
@@ -70,39 +72,35 @@ DWORD add_fl_option(WCHAR *path) {
 }
 
 void add_buttons() {
-    const control_rect uninstall = {7, 57, 172, 186};
+    const control_rect uninstall = control_at(7, 172, 50, 14);
     add_control(0, BUTTON_STYLE | WS_GROUP, uninstall, ID_UNINSTALL, L"BUTTON", L"&Uninstall");
     register_command(ID_UNINSTALL, on_uninstall);
-    const control_rect cancel = {252, 302, 172, 186};
+    const control_rect cancel = control_at(252, 172, 50, 14);
     add_control(0, BUTTON_STYLE, cancel, IDCANCEL, L"BUTTON", L"&Cancel");
     register_command(IDCANCEL, on_cancel);
-    const control_rect install = {198, 248, 172, 186};
+    const control_rect install = control_at(198, 172, 50, 14);
     add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, install, IDOK, L"BUTTON", L"&Install");
     register_command(IDOK, on_install);
     // Still until the install run starts its marquee.
-    const control_rect progress = {67, 188, 173, 185};
+    const control_rect progress = control_at(67, 173, 121, 12);
     add_control(0, WS_CHILD | WS_VISIBLE | PBS_MARQUEE, progress, ID_PROGRESS, L"msctls_progress32",
                 L"Installation progress");
 }
 
 }  // namespace
 
-void on_toggle_clap64(HWND page) { toggle_target(page, TARGET_CLAP64); }
-void on_toggle_clap32(HWND page) { toggle_target(page, TARGET_CLAP32); }
-void on_toggle_fl(HWND page) { toggle_target(page, TARGET_FL); }
-
 INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_INITDIALOG) show_choices(page);
-    return shared_dialog_proc(page, message, wparam, lparam);
+    return page_header_proc(page, message, wparam, lparam);
 }
 
 UINT run_selection_page() {
     begin_page();
-    const control_rect heading = {13, 296, 28, 41};
+    const control_rect heading = control_at(13, 28, 283, 13);
     add_control(0, TEXT_STYLE, heading, ID_HEADING, L"STATIC", L"Select the versions you want to install:");
     WCHAR path[300];
-    DWORD available = add_clap_option(0, L"CLAP (64-bit)", on_toggle_clap64, L"COMMONPROGRAMFILES", label_clap64, path);
-    available |= add_clap_option(1, L"CLAP (32-bit)", on_toggle_clap32, L"COMMONPROGRAMFILES(X86)", label_clap32, path);
+    DWORD available = add_clap_option(0, L"CLAP (64-bit)", on_toggle_clap64, CLAP_64_BIT, label_clap64, path);
+    available |= add_clap_option(1, L"CLAP (32-bit)", on_toggle_clap32, CLAP_32_BIT, label_clap32, path);
     available |= add_fl_option(path);
     add_buttons();
     offer_targets(available);

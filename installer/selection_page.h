@@ -12,6 +12,3 @@
 UINT run_selection_page();
 
 INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
-void on_toggle_clap64(HWND page);
-void on_toggle_clap32(HWND page);
-void on_toggle_fl(HWND page);

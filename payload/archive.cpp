@@ -10,8 +10,6 @@ bool find_entry(const char *name, payload_entry *entry) {
     return archive_format::find(payload_directory.start(), payload_directory.end(), name, entry);
 }
 
-DWORD payload_checksum(const BYTE *bytes, DWORD size) { return archive_format::checksum(bytes, size); }
-
 // Lays the entry's slices end to end into bytes, which holds entry.size bytes
 // (slices_fit has checked that they fill it exactly), and gives their
 // checksum. One pass: the checksum's chain of multiplications sets the pace,

@@ -24,6 +24,3 @@ struct loaded_entry {
 // Rebuilds and verifies the entry. A corrupted archive (or an absent name) is
 // reported in a message box owned by owner and ends the process with exit code 1.
 loaded_entry load_entry(HWND owner, const char *name);
-
-// Low 32 bits of the 64-bit FNV-1a hash of the bytes.
-DWORD payload_checksum(const BYTE *bytes, DWORD size);

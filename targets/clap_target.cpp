@@ -9,34 +9,36 @@ namespace {
 // The variables are read with a stated size below the buffers' so that the
 // longest accepted value plus the longest suffix always fits.
 const DWORD VARIABLE_SIZE = 250;
-const DWORD LONGEST_FOLDER = 240;
 
 WCHAR path_64[304];
 WCHAR path_32[304];
 
-bool read_folder(const WCHAR *variable, WCHAR *buffer) {
-    DWORD length = GetEnvironmentVariableW(variable, buffer, VARIABLE_SIZE);
-    return length >= 1 && length <= LONGEST_FOLDER;
-}
-
 }  // namespace
 
+bool find_clap_folder(int build, WCHAR *folder, DWORD longest) {
+    const WCHAR *variable = build == CLAP_64_BIT ? L"COMMONPROGRAMFILES" : L"COMMONPROGRAMFILES(X86)";
+    DWORD length = GetEnvironmentVariableW(variable, folder, VARIABLE_SIZE);
+    if (length < 1 || length > longest) return false;
+    wide_append(folder, L"\\CLAP");
+    return true;
+}
+
 void clap_target(HWND owner, int remove, int build) {
-    bool found_64 = read_folder(L"COMMONPROGRAMFILES", path_64);
-    bool found_32 = read_folder(L"COMMONPROGRAMFILES(X86)", path_32);
+    bool found_64 = find_clap_folder(CLAP_64_BIT, path_64, LONGEST_CLAP_BASE);
+    bool found_32 = find_clap_folder(CLAP_32_BIT, path_32, LONGEST_CLAP_BASE);
     if (!found_64 || !found_32) {
         if (!remove) MessageBoxW(owner, TEXT_FOLDER_INACCESSIBLE, nullptr, MB_OK);
         return;
     }
-    wide_append(path_64, L"\\CLAP\\Quenthalvox.clap");
-    wide_append(path_32, L"\\CLAP\\Quenthalvox (32-bit).clap");
+    wide_append(path_64, L"\\Quenthalvox.clap");
+    wide_append(path_32, L"\\Quenthalvox (32-bit).clap");
     if (remove) {
         remove_product_file(path_64);
         remove_product_file(path_32);
         return;
     }
     if (install_failed) return;
-    if (build == 0)
+    if (build == CLAP_64_BIT)
         extract_file(owner, path_64, "bin/target_cl64");
     else
         extract_file(owner, path_32, "bin/target_cl32");

@@ -63,11 +63,11 @@ TEST(PayloadChecksum, IsTheLowHalfOf64BitFnv1aOnEveryLength) {
     std::string bytes = pattern(4099, 7);
     bytes.replace(0, 3, "abc");
     const BYTE *start = reinterpret_cast<const BYTE *>(bytes.data());
-    EXPECT_EQ(payload_checksum(start, 3), 0x0541574Bu);  // not 0x1A47E90B, the 32-bit FNV-1a
-    EXPECT_EQ(payload_checksum(start, 0), 0x84222325u);
+    EXPECT_EQ(archive_format::checksum(start, 3), 0x0541574Bu);  // not 0x1A47E90B, the 32-bit FNV-1a
+    EXPECT_EQ(archive_format::checksum(start, 0), 0x84222325u);
     for (size_t length : {1u, 2u, 7u, 8u, 9u, 63u, 64u, 65u, 255u, 1000u, 4096u}) {
         std::string_view slice(bytes.data() + 3, length);  // unaligned start
-        EXPECT_EQ(payload_checksum(reinterpret_cast<const BYTE *>(slice.data()), DWORD(slice.size())),
+        EXPECT_EQ(archive_format::checksum(reinterpret_cast<const BYTE *>(slice.data()), DWORD(slice.size())),
                   fnv64_low(slice))
             << "length " << slice.size();
     }

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "dialog/command_table.h"
+#include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"
 #include "fake.h"
-#include "common/shared.h"
+#include "installer/page_header.h"
 
 namespace {
 
@@ -15,18 +16,14 @@ HWND const some_dialog = reinterpret_cast<HWND>(0x4242);
 
 WPARAM command(WORD id, WORD code) { return WPARAM(id) | WPARAM(code) << 16; }
 
-// A dialog of width x height pixels (one dialog unit per pixel) with the given
-// controls, closed by Escape after the script has run.
-INT_PTR run_dialog(int width, int height, std::vector<DWORD> control_ids, std::function<void(HWND)> script) {
+// A dialog of width x height pixels (one dialog unit per pixel), closed by Escape.
+INT_PTR run_dialog(int width, int height) {
     fake::user.base_x = 4;
     fake::user.base_y = 8;
+    command_count = 0;
     begin_template(L"T", width, height);
-    for (DWORD id : control_ids) add_control(0, WS_CHILD | WS_VISIBLE, {0, 10, 0, 10}, id, L"STATIC", nullptr);
     register_command(IDCANCEL, on_cancel);
-    fake::user.scripts.push_back([script](HWND dialog) {
-        script(dialog);
-        fake::press_escape(dialog);
-    });
+    fake::user.scripts.push_back([](HWND dialog) { fake::press_escape(dialog); });
     return DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,
                                    shared_dialog_proc, 0);
 }
@@ -53,7 +50,7 @@ TEST(CommandTable, DispatchesOnlyClicksToTheFirstMatchingEntry) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         handled.clear();
-        begin_template(L"", 1, 1);
+        begin_page();
         for (const command_entry &entry : c.entries) register_command(entry.control_id, entry.handler);
         EXPECT_EQ(shared_dialog_proc(some_dialog, WM_COMMAND, c.wparam, 0), c.result);
         std::string called;
@@ -66,25 +63,13 @@ TEST(CommandTable, DispatchesOnlyClicksToTheFirstMatchingEntry) {
 }
 
 TEST(CommandTable, EntriesOfAnEarlierPageAreGone) {
-    begin_template(L"", 1, 1);
+    begin_page();
     register_command(1, on_first);
-    begin_template(L"", 1, 1);
+    begin_page();
     register_command(2, on_second);
     handled.clear();
     EXPECT_EQ(shared_dialog_proc(some_dialog, WM_COMMAND, command(1, BN_CLICKED), 0), FALSE);
     EXPECT_TRUE(handled.empty());
-}
-
-TEST(CommandTable, OnlyTheTitleIsPaintedOnTheWindowColour) {
-    std::vector<DWORD> ids = {0, ID_TITLE, 0xFFFF, ID_PROGRESS, IDOK};
-    std::vector<INT_PTR> results;
-    run_dialog(100, 100, ids, [&](HWND dialog) {
-        for (DWORD id : ids)
-            results.push_back(fake::deliver(dialog, WM_CTLCOLORSTATIC, 0,
-                                            reinterpret_cast<LPARAM>(fake::dialog_of(dialog).control(id)->window)));
-        results.push_back(fake::deliver(dialog, 0x0200, 0, 0));  // a message the procedure leaves alone
-    });
-    EXPECT_EQ(results, (std::vector<INT_PTR>{FALSE, COLOR_WINDOW + 1, FALSE, FALSE, FALSE, FALSE}));
 }
 
 TEST(CommandTable, CentresOnThePrimaryWorkArea) {
@@ -103,7 +88,7 @@ TEST(CommandTable, CentresOnThePrimaryWorkArea) {
         fake::reset();
         fake::user.work_area = c.work;
         fake::user.monitor_info_fails = c.info_fails;
-        EXPECT_EQ(run_dialog(c.width, c.height, {}, [](HWND) {}), 0);
+        EXPECT_EQ(run_dialog(c.width, c.height), 0);
         ASSERT_EQ(fake::user.placements.size(), 1u);
         const fake::WindowPlacement &moved = fake::user.placements[0];
         EXPECT_EQ(moved.window, fake::user.dialogs[0].window);
@@ -123,8 +108,8 @@ TEST(CommandTable, AgreeAndCancelEndTheDialogWithTheirResults) {
     } cases[] = {{on_agree, 1}, {on_cancel, 0}};
     for (const Case &c : cases) {
         fake::reset();
-        begin_template(L"T", 10, 10);
-        add_control(0, WS_CHILD | WS_TABSTOP, {0, 10, 0, 10}, 9, L"BUTTON", L"Go");
+        begin_page();
+        add_control(0, WS_CHILD | WS_TABSTOP, control_at(0, 0, 10, 10), 9, L"BUTTON", L"Go");
         register_command(9, c.handler);
         fake::user.scripts.push_back([](HWND dialog) { fake::click(dialog, 9); });
         EXPECT_EQ(DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,

@@ -103,3 +103,18 @@ TEST(SelectionPage, InstallIsOfferedExactlyWhileSomethingIsTicked) {
     EXPECT_EQ(install_enabled, (std::vector<bool>{true, true, false, false, true}));
     EXPECT_NE(selection_page().init_result, FALSE);  // the dialog manager sets the first focus
 }
+
+// The title sits on the white banner; every other control keeps the default colours.
+TEST(SelectionPage, OnlyTheTitleIsPaintedOnTheWindowColour) {
+    std::vector<INT_PTR> results;
+    EXPECT_EQ(run([&](HWND page) {
+                  for (const fake::Control &control : fake::dialog_of(page).controls)
+                      results.push_back(fake::deliver(page, WM_CTLCOLORSTATIC, 0, LPARAM(control.window)));
+                  results.push_back(fake::deliver(page, 0x0200, 0, 0));  // a message the procedure leaves alone
+                  cancel(page);
+              }),
+              EXIT_DONE);
+    std::vector<INT_PTR> expected(15, FALSE);
+    expected[1] = COLOR_WINDOW + 1;
+    EXPECT_EQ(results, expected);
+}
