@@ -10,9 +10,8 @@ namespace {
 // Every chunk reference, a reused slice or a run of new bytes, costs this
 // many directory bytes.
 constexpr uint64_t REFERENCE_BYTES = 8;
-// At most this many parses of a file; they stop sooner, once a round saves
-// less than 1/SETTLED of the cheapest cost so far (see cheapest_parse).
-constexpr size_t MAX_PARSE_ROUNDS = 16;
+// The parses of a file stop once a round saves less than 1/SETTLED of the
+// cheapest cost so far (see cheapest_parse).
 constexpr uint64_t SETTLED = 1024;
 
 // Matches by start, the longest first at each start.
