@@ -7,6 +7,7 @@
 
 #include "packer_inputs.h"
 #include "payload/packer/writer/packer.h"
+#include "payload/packer/engine/parse.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ std::vector<packing_case> tricky_cases() {
         record[(i * 7) % 56] += 1;
         records = concat({records, record});
     }
+    bytes pieces = random_bytes(4000, 10);
+    bytes pieces_reordered = concat({tail(pieces, 1000), head(tail(pieces, 3000), 2000), head(pieces, 1000)});
     bytes records_changed = records;
     for (size_t at = 500; at < records_changed.size(); at += 1100) records_changed[at] ^= 0x5A;
     return {
@@ -61,6 +64,8 @@ std::vector<packing_case> tricky_cases() {
         {"references that meet the pool's end",
          {{"a", block}, {"b", concat({tail(block, 300), planted})}, {"c", tail(planted, 64)}, {"d", tail(planted, 1)},
           {"e", concat({tail(planted, 20), head(planted, 30)})}}},
+        {"pieces that later files read in another order",
+         {{"a", pieces}, {"b", pieces_reordered}, {"c", concat({pieces_reordered, pieces})}, {"d", pieces}}},
         {"one-byte files", {{"one", {7}}, {"empty", {}}, {"same", {7}}, {"other", {8}}, {"last of the pool", {8}}}},
     };
 }
@@ -96,7 +101,10 @@ TEST(Packer, StatisticsAddUp) {
             EXPECT_EQ(a.stats.directory_bytes, a.directory.size());
             EXPECT_EQ(a.stats.references, references);
             EXPECT_EQ(a.stats.parse_rounds.size(), mode == layout::deduplicated ? c.inputs.size() : 0);
-            for (uint32_t rounds : a.stats.parse_rounds) EXPECT_GE(rounds, 1u);
+            for (uint32_t rounds : a.stats.parse_rounds) {
+                EXPECT_GE(rounds, 1u);
+                EXPECT_LT(rounds, packer::MAX_PARSE_ROUNDS);
+            }
         }
     }
 }
@@ -113,6 +121,7 @@ TEST(Packer, RepeatedBytesAreStoredOnce) {
         const char *what;
         std::vector<input_file> inputs;
         size_t pool_at_most;
+        size_t references_at_most = SIZE_MAX;
     } cases[] = {
         {"identical files", {{"a", block}, {"b", block}, {"c", block}}, block.size()},
         {"a prefix of an earlier file", {{"a", block}, {"b", bytes(block.begin(), block.begin() + 30001)}}, block.size()},
@@ -122,12 +131,18 @@ TEST(Packer, RepeatedBytesAreStoredOnce) {
          {{"a", concat({planted, random_bytes(17, 13), planted, random_bytes(31, 14), planted})}},
          planted.size() + 17 + 31},
         {"changed bytes that the pool holds elsewhere", {{"a", block}, {"b", patched}}, block.size()},
+        // Laid out as the later files read the pieces: two references for
+        // the first file, one for each of the others.
+        {"pieces that two later files read in another order",
+         {{"a", concat({planted, patched})}, {"b", concat({patched, planted})}, {"c", concat({patched, planted})}},
+         planted.size() + patched.size(), 4},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         packer::archive a = pack_ok(c.inputs, layout::deduplicated);
         EXPECT_TRUE(holds_rules(a, c.inputs));
         EXPECT_LE(a.pool.size(), c.pool_at_most);
+        EXPECT_LE(a.stats.references, c.references_at_most);
     }
 }
 

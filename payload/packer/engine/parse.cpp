@@ -10,10 +10,9 @@ namespace {
 // Every chunk reference, a reused slice or a run of new bytes, costs this
 // many directory bytes.
 constexpr uint64_t REFERENCE_BYTES = 8;
-// At most this many parses of a file, and of them at most STALL in a row
-// that find nothing cheaper (see cheapest_parse).
-constexpr size_t MAX_PARSE_ROUNDS = 16;
-constexpr size_t STALL = 4;
+// The parses of a file stop once a round saves less than 1/SETTLED of the
+// cheapest cost so far (see cheapest_parse).
+constexpr uint64_t SETTLED = 1024;
 
 // Matches by start, the longest first at each start.
 inline bool comes_before(const match &a, const match &b) {
@@ -53,6 +52,55 @@ void keep_outermost(std::vector<match> &matches) {
     matches.erase(matches.begin() + kept, matches.end());
 }
 
+// A later step of the file that copies the file's own bytes takes the slices
+// that hold them, so a cut inside those bytes is a cut in that step too. Per
+// position, COST_SCALE times the number of such steps across it, blended
+// half and half from the last two parses: priced by the last one alone, a
+// parse moves its cuts out of the steps the last one took and the next moves
+// them back.
+class followed_bytes {
+  public:
+    void follow(const std::vector<step> &parse, uint64_t pool_size) {
+        std::vector<change> latest;
+        for (const step &s : parse) {
+            if (s.source == NEW || s.source < pool_size || s.end - s.start < 2) continue;
+            uint64_t from = s.source - pool_size;
+            latest.push_back({static_cast<uint32_t>(from + 1), int32_t(COST_SCALE / 2)});
+            latest.push_back({static_cast<uint32_t>(from + (s.end - s.start)), -int32_t(COST_SCALE / 2)});
+        }
+        std::sort(latest.begin(), latest.end());
+        if (levels_.empty()) earlier_ = latest;
+        std::vector<change> both(latest.size() + earlier_.size());
+        std::merge(latest.begin(), latest.end(), earlier_.begin(), earlier_.end(), both.begin());
+        earlier_ = std::move(latest);
+        levels_.assign(1, {0, 0});
+        for (const change &c : both) {
+            if (levels_.back().position != c.position) levels_.push_back({c.position, levels_.back().delta});
+            levels_.back().delta += c.delta;
+        }
+        at_ = 0;
+    }
+
+    // The parse looks up rising positions: each lookup goes on from the last.
+    uint64_t weight(uint64_t position) const {
+        if (levels_.empty()) return 0;
+        if (levels_[at_].position > position)
+            at_ = std::upper_bound(levels_.begin(), levels_.end(), change{static_cast<uint32_t>(position), 0}) -
+                  levels_.begin() - 1;
+        while (at_ + 1 < levels_.size() && levels_[at_ + 1].position <= position) ++at_;
+        return static_cast<uint64_t>(levels_[at_].delta);
+    }
+
+  private:
+    struct change {
+        uint32_t position;
+        int32_t delta;  // in levels_, the weight from the position on
+        bool operator<(const change &other) const { return position < other.position; }
+    };
+    std::vector<change> earlier_, levels_;
+    mutable size_t at_ = 0;
+};
+
 // The cheapest parse of a file into reused slices and runs of new bytes,
 // over the given matches. A slice costs its reference; a run of new bytes
 // costs its bytes and its reference. Where two matches overlap the parse
@@ -61,8 +109,9 @@ void keep_outermost(std::vector<match> &matches) {
 // the file's start; state i + 1 ends with matches[i] used up to its end.
 class parser {
   public:
-    parser(const std::vector<match> &matches, uint64_t size, const later_copies &later, size_t file)
-        : matches_(matches), size_(size), later_(later), file_(file), cost_(matches.size() + 1),
+    parser(const std::vector<match> &matches, uint64_t size, const later_copies &later, size_t file,
+           const followed_bytes &followed)
+        : matches_(matches), size_(size), later_(later), file_(file), followed_(followed), cost_(matches.size() + 1),
           from_(matches.size() + 1), after_gap_(matches.size() + 1) {}
 
     std::vector<step> parse() {
@@ -76,6 +125,7 @@ class parser {
     uint64_t size_;
     const later_copies &later_;
     size_t file_;
+    const followed_bytes &followed_;
     std::vector<uint64_t> cost_;
     std::vector<uint32_t> from_;
     std::vector<bool> after_gap_;
@@ -87,7 +137,7 @@ class parser {
 
     uint64_t end_of(size_t state) const { return state ? matches_[state - 1].end : 0; }
     uint64_t reference_cost(uint64_t position, bool inherited = false) const {
-        return REFERENCE_BYTES * later_.weight(file_, position, inherited);
+        return REFERENCE_BYTES * (later_.weight(file_, position, inherited) + followed_.weight(position));
     }
 
     // gap_best_ holds cost - end * COST_SCALE shifted by size_ * COST_SCALE,
@@ -168,9 +218,10 @@ void keep_outside_fixed_matches(std::vector<match> &sorted, uint64_t pool_size) 
     sorted.erase(sorted.begin() + kept, sorted.end());
 }
 
-std::vector<step> parse_once(std::vector<match> matches, uint64_t size, const later_copies &later, size_t k) {
+std::vector<step> parse_once(std::vector<match> matches, uint64_t size, const later_copies &later, size_t k,
+                             const followed_bytes &followed) {
     keep_outermost(matches);
-    return parser(matches, size, later, k).parse();
+    return parser(matches, size, later, k, followed).parse();
 }
 
 // A match with the file's own earlier bytes takes the slices that hold
@@ -232,36 +283,33 @@ uint64_t parse_cost(const std::vector<step> &parse, uint64_t pool_size, const la
 }  // namespace
 
 // The first parse prices a match with the file's own bytes as one
-// reference; each later one prices it through the parse before it. A round
-// can move the bytes that another round's matches were priced by, so rounds
-// may circle: they stop at a parse that holds still or comes back two rounds
-// later, once STALL rounds in a row found nothing cheaper, or after
-// MAX_PARSE_ROUNDS. The cheapest parse is kept.
+// reference; each later one prices it through the parse before it, and
+// prices a cut by the steps that the last two parses copied across it. The
+// rounds stop at the first that saves less than 1/SETTLED of the cheapest
+// cost so far (a parse that holds still or comes back saves nothing), or
+// after MAX_PARSE_ROUNDS. The cheapest parse is kept.
 priced_parse cheapest_parse(std::vector<match> sorted, uint64_t pool_size, uint64_t size, const later_copies &later,
                             size_t k) {
     std::sort(sorted.begin(), sorted.end(), by_start);
     keep_outside_fixed_matches(sorted, pool_size);
     sorted.shrink_to_fit();
-    priced_parse best{parse_once(sorted, size, later, k), 1};
+    followed_bytes followed;
+    priced_parse best{parse_once(sorted, size, later, k, followed), 1};
     bool own_bytes = std::any_of(sorted.begin(), sorted.end(), [&](const match &m) { return m.source >= pool_size; });
     if (!own_bytes) return best;
     uint64_t best_cost = parse_cost(best.steps, pool_size, later, k);
-    std::vector<step> parse = best.steps, before;
-    size_t since_cheaper = 0;
-    while (best.rounds < MAX_PARSE_ROUNDS && since_cheaper < STALL) {
-        std::vector<step> next = parse_once(through_parse(sorted, parse, pool_size), size, later, k);
+    std::vector<step> parse = best.steps;
+    while (best.rounds < MAX_PARSE_ROUNDS) {
+        followed.follow(parse, pool_size);
+        parse = parse_once(through_parse(sorted, parse, pool_size), size, later, k, followed);
         ++best.rounds;
-        if (next == parse || next == before) break;
-        before = std::move(parse);
-        parse = std::move(next);
         uint64_t cost = parse_cost(parse, pool_size, later, k);
+        bool settled = cost + best_cost / SETTLED >= best_cost;
         if (cost < best_cost) {
             best_cost = cost;
             best.steps = parse;
-            since_cheaper = 0;
-        } else {
-            ++since_cheaper;
         }
+        if (settled) break;
     }
     return best;
 }
