@@ -39,7 +39,7 @@ foreach(lang C CXX ASM RC)
 endforeach()
 
 set(PRODUCT_COMPILE_OPTIONS
-    -Os -flto -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector
+    -Oz -flto -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector
     # The program's own globals are reached directly, not through an address
     # table kept for data a DLL might export; and its texts are aligned as the
     # ABI asks, not to 32 bytes. Both keep the executable small.
@@ -55,7 +55,7 @@ set(PRODUCT_COMPILE_OPTIONS
     -Wall -Wextra -Werror)
 
 set(PRODUCT_LINK_OPTIONS
-    -Os -flto -nostdlib -nostartfiles -Wl,-e,installer_entry -Wl,--subsystem,windows
+    -Oz -flto -nostdlib -nostartfiles -Wl,-e,installer_entry -Wl,--subsystem,windows
     -Wl,--gc-sections -s
     # Reproducible output: no link time stamp, no build id.
     -Wl,--no-insert-timestamp -Wl,--build-id=none

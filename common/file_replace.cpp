@@ -10,7 +10,7 @@ namespace {
 
 const WCHAR TEXT_IN_USE[] = L"The file is in use. Close every program that uses it, such as your DAW, and try again.";
 const WCHAR TEXT_DISK_FULL[] = L"There is not enough free disk space on that drive.";
-const WCHAR TEXT_LINK_REFUSED[] = L"The file was skipped: the folder is a link that the installer does not follow.";
+const WCHAR TEXT_LINK_REFUSED[] = L"Skipped: the folder is a link the installer does not follow.";
 
 // The longest path any caller builds is 310 units (an old build's side name).
 const DWORD LONGEST_PATH = 310;
@@ -162,6 +162,8 @@ removal remove_file(WCHAR *path, DWORD *error) {
     if (!name_sides(path)) return FILE_REMOVED;  // no file has such a path
     *error = hold_folders(path, false);
     removal outcome = FILE_LEFT;
+    // A new file that a killed install left is never a build that works.
+    if (!*error) DeleteFileW(new_path);
     if (!*error)
         outcome = take_away(path, error);
     else if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND)

@@ -32,10 +32,9 @@ void remove_beside(const WCHAR *path, const WCHAR *suffix) {
 
 }  // namespace
 
-// What an update left beside the file goes first, so that the file itself
-// can be moved aside if it is held.
+// An old build an update left beside the file goes first, so that the file
+// itself can be moved aside if it is held.
 void remove_product_file(WCHAR *path) {
-    remove_beside(path, NEW_SUFFIX);
     remove_beside(path, ASIDE_SUFFIX);
     remove_one(path);
 }
