@@ -166,8 +166,8 @@ removal remove_file(WCHAR *path, DWORD *error) {
     if (!*error) DeleteFileW(new_path);
     if (!*error)
         outcome = take_away(path, error);
-    else if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND)
-        outcome = FILE_REMOVED;  // a folder on the way is missing, so is the file
+    else if (!exists(path))
+        outcome = FILE_REMOVED;  // nothing to leave: reading what a link leads to changes nothing
     release_folders();
     return outcome;
 }

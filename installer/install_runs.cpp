@@ -20,7 +20,7 @@ const WCHAR TEXT_PARTLY_INSTALLED[] = L"Only these files were installed:\r\n";
 const WCHAR TEXT_NOT_INSTALLED[] = L"Quenthalvox was not installed.";
 const WCHAR TEXT_LEFT[] = L"These files could not be removed:\r\n";
 const WCHAR TEXT_AT_RESTART[] = L"These files will be removed when you restart your computer:\r\n";
-const WCHAR TEXT_LEFT_BESIDE[] = L"\r\n\r\nRun the installer again after closing your DAW to remove these:\r\n";
+const WCHAR TEXT_LEFT_BESIDE[] = L"\r\n\r\nLeft beside the plug-in until you run the installer again:\r\n";
 
 // The longest account lists with the longest texts around them.
 WCHAR closing_report[13400];

@@ -52,13 +52,11 @@ bool open_by_product(const std::string &key) {
     return false;
 }
 
-// Held open by the product without sharing delete: it can be neither renamed
-// nor deleted, and nothing above it can be renamed either.
+// Held open by the product (which shares no delete): it can be neither
+// renamed nor deleted, and nothing above it can be renamed either.
 bool held_against_delete(const std::string &key) {
     for (auto &open : files.held)
-        if (!open.second.shares_delete &&
-            (open.second.key == key || open.second.key.compare(0, key.size() + 1, key + "\\") == 0))
-            return true;
+        if (open.second == key || open.second.compare(0, key.size() + 1, key + "\\") == 0) return true;
     return false;
 }
 
@@ -84,26 +82,17 @@ std::string resolve(std::string key, bool follow_last) {
 
 std::string resolved(LPCWSTR path, bool follow_last) { return resolve(normalise_path(view(path)), follow_last); }
 
-// A self-relative security descriptor with nothing but its owner.
+// A self-relative security descriptor with nothing but its owner, at byte 20:
+// the user (S-1-5-21-0-0-0-1000) or Administrators (S-1-5-32-544).
 std::string owner_descriptor(Owner owner) {
-    static const std::map<Owner, std::vector<unsigned char>> SIDS = {
-        {Owner::user, {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE8, 3, 0, 0}},
-        {Owner::administrators, {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0}},
-        {Owner::system, {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}},
-        // S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464
-        {Owner::trusted_installer, {1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,    0xB5, 0x89,
-                                    0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E,
-                                    0xC0, 0x02, 0x64, 0x87}},
-    };
-    std::string descriptor = {1, 0, 0, char(0x80), 20, 0, 0, 0};  // revision, self-relative, owner at 20
-    descriptor.resize(20, 0);
-    const std::vector<unsigned char> &sid = SIDS.at(owner);
-    return descriptor + std::string(sid.begin(), sid.end());
+    std::string sid = owner == Owner::user ? std::string("\1\5\0\0\0\0\0\5\25\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\xE8\3\0\0", 28)
+                                           : std::string("\1\2\0\0\0\0\0\5\40\0\0\0\40\2\0\0", 16);
+    return std::string("\1\0\0\x80\24", 5) + std::string(15, '\0') + sid;
 }
 
 // An open of a file or folder only to read its attributes and owner, as the
 // product makes to check and hold a path.
-HANDLE open_itself(LPCWSTR path, DWORD access, DWORD share, DWORD flags) {
+HANDLE open_itself(LPCWSTR path, DWORD access, DWORD flags) {
     std::string key = resolved(path, !(flags & FILE_FLAG_OPEN_REPARSE_POINT));
     auto node = files.nodes.find(key);
     if (node == files.nodes.end()) {
@@ -116,7 +105,7 @@ HANDLE open_itself(LPCWSTR path, DWORD access, DWORD share, DWORD flags) {
         return INVALID_HANDLE_VALUE;
     }
     HANDLE handle = reinterpret_cast<HANDLE>(next_handle += 4);
-    files.held[handle] = FileSystem::Held{key, (share & FILE_SHARE_DELETE) != 0};
+    files.held[handle] = key;
     return handle;
 }
 
@@ -200,26 +189,27 @@ void FileSystem::add_file(std::u16string_view path, std::string_view bytes) {
     nodes[key].bytes = std::string(bytes);
 }
 
-bool FileSystem::is_folder(std::u16string_view path) const { return folder_exists(normalise_path(path)); }
+// A test looks at a path as a program would: through every link on it.
+bool FileSystem::is_folder(std::u16string_view path) const { return folder_exists(resolve(normalise_path(path), true)); }
 
 bool FileSystem::is_file(std::u16string_view path) const {
-    auto node = nodes.find(normalise_path(path));
+    auto node = nodes.find(resolve(normalise_path(path), true));
     return node != nodes.end() && !node->second.is_folder;
 }
 
 std::optional<std::string> FileSystem::read(std::u16string_view path) const {
     if (!is_file(path)) return std::nullopt;
-    return nodes.at(normalise_path(path)).bytes;
+    return nodes.at(resolve(normalise_path(path), true)).bytes;
 }
 
 FileNode *FileSystem::node(std::u16string_view path) {
-    auto found = nodes.find(normalise_path(path));
+    auto found = nodes.find(resolve(normalise_path(path), true));
     return found == nodes.end() ? nullptr : &found->second;
 }
 
 std::vector<std::string> FileSystem::files_in(std::u16string_view folder) const {
     std::vector<std::string> found;
-    std::string key = normalise_path(folder);
+    std::string key = resolve(normalise_path(folder), true);
     for (auto &node : nodes)
         if (!node.second.is_folder && parent_of(node.first) == key) found.push_back(node.first);
     return found;
@@ -293,7 +283,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
         set_error(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if (disposition == OPEN_EXISTING) return open_itself(path, access, share, attributes);
+    if (disposition == OPEN_EXISTING) return open_itself(path, access, attributes);
     // The product only ever creates new files for writing, never through a link at the name.
     if (access != GENERIC_WRITE || disposition != CREATE_NEW) {
         set_error(ERROR_ACCESS_DENIED);
@@ -348,6 +338,8 @@ BOOL WINAPI DeleteFileW(LPCWSTR path) {
     if (node == files.nodes.end()) return set_error(ERROR_FILE_NOT_FOUND);
     if (node->second.is_folder) return set_error(ERROR_ACCESS_DENIED);
     if (open_by_product(key) || held_against_delete(key)) return set_error(ERROR_SHARING_VIOLATION);
+    if (files.delete_error)
+        if (DWORD error = files.delete_error(view(path))) return set_error(error);
     if (DWORD error = held_error(node->second)) return set_error(error);
     files.nodes.erase(node);
     return TRUE;
@@ -430,7 +422,7 @@ BOOL WINAPI GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION requeste
     log_call("GetKernelObjectSecurity");
     auto open = files.held.find(object);
     if (open == files.held.end() || requested != OWNER_SECURITY_INFORMATION) return set_error(ERROR_INVALID_HANDLE);
-    std::string bytes = owner_descriptor(files.nodes.at(open->second.key).owner);
+    std::string bytes = owner_descriptor(files.nodes.at(open->second).owner);
     if (needed) *needed = DWORD(bytes.size());
     if (size < bytes.size()) return set_error(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(descriptor, bytes.data(), bytes.size());
@@ -450,7 +442,7 @@ DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWO
     log_call("GetFinalPathNameByHandleW");
     auto open = files.held.find(file);
     if (open == files.held.end()) return set_error(ERROR_INVALID_HANDLE);
-    std::u16string text = u"\\\\?\\" + u16(resolve(open->second.key, true));
+    std::u16string text = u"\\\\?\\" + u16(resolve(open->second, true));
     if (text.size() >= size) return DWORD(text.size() + 1);
     std::memcpy(path, text.c_str(), (text.size() + 1) * 2);
     return DWORD(text.size());
@@ -458,10 +450,8 @@ DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWO
 
 int WINAPI CompareStringOrdinal(LPCWSTR first, int first_length, LPCWSTR second, int second_length, BOOL ignore_case) {
     auto text = [ignore_case](LPCWSTR units, int length) {
-        const char16_t *start = reinterpret_cast<const char16_t *>(units);
-        std::u16string folded = length < 0 ? std::u16string(start) : std::u16string(start, size_t(length));
-        for (char16_t &unit : folded)
-            if (ignore_case && unit >= u'a' && unit <= u'z') unit = char16_t(unit - u'a' + u'A');
+        std::u16string folded = length < 0 ? u16(units) : std::u16string(view(units).substr(0, size_t(length)));
+        for (char16_t &unit : folded) unit = ignore_case && unit >= u'a' && unit <= u'z' ? char16_t(unit - 32) : unit;
         return folded;
     };
     int order = text(first, first_length).compare(text(second, second_length));

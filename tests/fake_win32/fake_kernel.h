@@ -52,9 +52,8 @@ extern Heap heap;
 // sharing (nothing can be done to it).
 enum class Hold { none, loaded, locked };
 
-// Who owns a file or folder: the user, or an administrator (as the group, the
-// system itself or the system's installer).
-enum class Owner { user, administrators, system, trusted_installer };
+// Who owns a file or folder.
+enum class Owner { user, administrators };
 
 struct FileNode {
     bool is_folder = false;
@@ -81,13 +80,7 @@ struct FileSystem {
     DWORD write_error = 0;                      // nonzero: WriteFile fails with it having written nothing
     std::optional<size_t> short_write_limit;    // WriteFile writes at most this many bytes, returns TRUE
     std::map<HANDLE, std::string> handles;      // open handle -> normalised path
-    // Files and folders opened as themselves (links not followed), and
-    // whether each open lets others delete or rename them.
-    struct Held {
-        std::string key;
-        bool shares_delete;
-    };
-    std::map<HANDLE, Held> held;
+    std::map<HANDLE, std::string> held;  // opened as themselves to be checked and held, links not followed
     unsigned writes = 0;                        // WriteFile calls
     unsigned bad_closes = 0;                    // CloseHandle on a handle that is not open
     std::vector<OpenRecord> opens;              // every CreateFileW, in order
@@ -95,6 +88,7 @@ struct FileSystem {
     unsigned secured_folders = 0;               // CreateDirectoryW calls given security attributes
     // Nonzero: MoveFileExW from one path to the other fails with this error.
     std::function<DWORD(std::u16string_view from, std::u16string_view to)> move_error;
+    std::function<DWORD(std::u16string_view path)> delete_error;  // nonzero: DeleteFileW fails with it
     bool restart_removal_fails = false;         // MoveFileExW cannot arrange a removal at restart
     std::vector<std::string> removed_at_restart;  // normalised paths, in the order arranged
 

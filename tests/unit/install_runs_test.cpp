@@ -25,6 +25,9 @@ const std::u16string RESTART_HOST = u"\r\nRestart your DAW to use the new versio
 const std::u16string IN_USE = u"The file is in use. Close every program that uses it, such as your DAW, and try again.";
 const std::u16string DISK_FULL = u"There is not enough free disk space on that drive.";
 const std::u16string INACCESSIBLE = fake::u16(TEXT_FOLDER_INACCESSIBLE);
+const std::u16string LINK_REFUSED = u"Skipped: the folder is a link the installer does not follow.";
+const std::u16string LEFT_BESIDE = u"\r\n\r\nLeft beside the plug-in until you run the installer again:\r\n";
+const std::u16string ELSEWHERE = u"C:\\Users\\Ana\\Elsewhere";
 
 const std::vector<std::u16string> PLUGIN_FILES = {CLAP64, CLAP32, FL64, FL32};
 const std::vector<std::string> ENTRIES = {"bin/target_cl64", "bin/target_cl32", "bin/target_fl64", "bin/target_fl32"};
@@ -48,6 +51,28 @@ void write_error_at(std::u16string path, DWORD error) {
 }
 
 void hold(const std::u16string &path, fake::Hold how) { fake::files.node(path)->hold = how; }
+
+// Turns folder into a link to a folder elsewhere that holds the same files.
+void link_elsewhere(const std::u16string &folder, fake::Owner owner) {
+    std::string key = fake::normalise_path(folder);
+    for (auto node = fake::files.nodes.begin(); node != fake::files.nodes.end();)
+        if (node->first.compare(0, key.size(), key) == 0) {
+            std::string below = node->first.substr(key.size());
+            if (!node->second.is_folder) fake::files.add_file(ELSEWHERE + fake::u16(below), node->second.bytes);
+            node = fake::files.nodes.erase(node);
+        } else {
+            ++node;
+        }
+    fake::files.add_link(folder, ELSEWHERE, owner);
+}
+
+// Moving the new file into place fails once, and so does moving the old build back.
+void first_moves_fail(const std::u16string &path) {
+    fake::files.move_error = [path](std::u16string_view, std::u16string_view to) {
+        return to == path ? DWORD(ERROR_ACCESS_DENIED) : DWORD(0);
+    };
+    fake::on_message_box = [](const fake::MessageBoxRecord &) { fake::files.move_error = nullptr; };
+}
 
 std::vector<std::string> names_in_folders() {
     std::vector<std::string> names;
@@ -114,6 +139,57 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
          {FL_NOT_FOUND, INSTALLED}, EXIT_DONE},
         {"the 32-bit CLAP folder unknown", [] { fake::remove_variable(u"COMMONPROGRAMFILES(X86)"); }, {}, {FL64, FL32},
          {INACCESSIBLE, INACCESSIBLE, INSTALLED}, EXIT_DONE},
+        // Links: the user's are refused and what they lead to is left alone.
+        {"the FL plug-in folder a link the user made", [] { link_elsewhere(FL_FOLDER, fake::Owner::user); },
+         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32})},
+         EXIT_INSTALL_FAILED},
+        {"FL Studio's folder a link the user made, FL 64-bit loaded",
+         [] {
+             link_elsewhere(u"C:\\Program Files\\FL", fake::Owner::user);
+             hold(FL64, fake::Hold::loaded);
+         },
+         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32})},
+         EXIT_INSTALL_FAILED},
+        {"the CLAP 64-bit file a link the user made",
+         [] {
+             fake::files.add_file(ELSEWHERE + u"\\Q.clap", "older build");
+             fake::files.add_link(CLAP64, ELSEWHERE + u"\\Q.clap");
+         },
+         {IDCANCEL}, {}, {cannot_install(CLAP64, LINK_REFUSED), NOTHING_INSTALLED}, EXIT_INSTALL_FAILED},
+        {"the FL plug-in folder a link an administrator made",
+         [] { link_elsewhere(FL_FOLDER, fake::Owner::administrators); }, {}, PLUGIN_FILES, {INSTALLED}, EXIT_DONE},
+        // Whatever fails, the working build stays, and a file left beside it is named.
+        {"moving FL 64-bit into place and back failing, then Retry",
+         [] {
+             hold(FL64, fake::Hold::loaded);
+             first_moves_fail(FL64);
+         },
+         {IDRETRY}, PLUGIN_FILES, {cannot_install(FL64, INACCESSIBLE), INSTALLED + RESTART_HOST}, EXIT_DONE,
+         {"QUENTHALVOX_X64.DLL.OLD"}},
+        {"FL 64-bit read-only, its new file not deletable",
+         [] {
+             fake::files.node(FL64)->read_only = true;
+             fake::files.delete_error = [](std::u16string_view path) {
+                 return path == FL64 + u".new" ? DWORD(ERROR_ACCESS_DENIED) : DWORD(0);
+             };
+         },
+         {IDCANCEL}, {CLAP64, CLAP32},
+         {cannot_install(FL64, INACCESSIBLE), PARTLY + lines({CLAP64, CLAP32}) + LEFT_BESIDE + lines({FL64 + u".new"})},
+         EXIT_INSTALL_FAILED, {"QUENTHALVOX_X64.DLL.NEW"}},
+        {"FL 64-bit loaded, no removal at restart",
+         [] {
+             hold(FL64, fake::Hold::loaded);
+             fake::files.restart_removal_fails = true;
+         },
+         {}, PLUGIN_FILES, {INSTALLED + RESTART_HOST + LEFT_BESIDE + lines({FL64 + u".old"})}, EXIT_DONE,
+         {"QUENTHALVOX_X64.DLL.OLD"}},
+        {"FL 64-bit loaded, outside the Program Files folders",
+         [] {
+             hold(FL64, fake::Hold::loaded);
+             fake::remove_known_folder(FOLDERID_ProgramFiles);
+         },
+         {}, PLUGIN_FILES, {INSTALLED + RESTART_HOST + LEFT_BESIDE + lines({FL64 + u".old"})}, EXIT_DONE,
+         {"QUENTHALVOX_X64.DLL.OLD"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -140,8 +216,9 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
         std::vector<std::string> found = names_in_folders();
         std::sort(found.begin(), found.end());
         EXPECT_EQ(found, names);
-        // The hint to restart the DAW comes exactly with an old build left to go at the next restart.
-        EXPECT_EQ(fake::files.removed_at_restart.size(), c.reports.back().find(RESTART_HOST) != std::u16string::npos);
+        // An old build goes at the next restart exactly where the DAW must restart and none is left beside.
+        EXPECT_EQ(fake::files.removed_at_restart.size(), c.reports.back().find(RESTART_HOST) != std::u16string::npos &&
+                                                             c.reports.back().find(LEFT_BESIDE) == std::u16string::npos);
         EXPECT_EQ(report_texts(), c.reports);
         for (const fake::MessageBoxRecord &box : fake::message_boxes) {
             bool closing = &box == &fake::message_boxes.back();
@@ -205,6 +282,8 @@ TEST(UninstallRun, RemovesEveryTargetAndTellsWhatCouldNotGo) {
     const std::u16string LEFT = u"These files could not be removed:\r\n";
     const std::u16string LEFT_DENIED = u"The file could not be deleted.";
     const std::u16string ASIDE = FL64 + u".old";
+    const std::u16string STANDALONE = u"C:\\Roaming\\Brindlewoodsonics\\Quenthalvox Standalone.exe";
+    const std::u16string SHORTCUT = u"C:\\Start\\Programs\\Quenthalvox Standalone.lnk";
     struct Case {
         const char *name;
         std::function<void()> arrange;
@@ -228,6 +307,35 @@ TEST(UninstallRun, RemovesEveryTargetAndTellsWhatCouldNotGo) {
              fake::files.node(CLAP32)->read_only = true;
          },
          {FL64, CLAP32}, LEFT + lines({FL64, IN_USE, CLAP32, LEFT_DENIED}), EXIT_UNINSTALL_INCOMPLETE},
+        {"FL 64-bit loaded, outside the Program Files folders",
+         [] {
+             hold(FL64, fake::Hold::loaded);
+             fake::remove_known_folder(FOLDERID_ProgramFiles);
+         },
+         {FL64}, LEFT + lines({FL64, IN_USE}), EXIT_UNINSTALL_INCOMPLETE},
+        {"FL 64-bit loaded, no removal at restart, and it cannot go back",
+         [] {
+             hold(FL64, fake::Hold::loaded);
+             fake::files.restart_removal_fails = true;
+             fake::files.move_error = [](std::u16string_view, std::u16string_view to) {
+                 return to == FL64 ? DWORD(ERROR_ACCESS_DENIED) : DWORD(0);
+             };
+         },
+         {ASIDE}, LEFT + lines({ASIDE, IN_USE}), EXIT_UNINSTALL_INCOMPLETE},
+        {"the FL plug-in folder a link the user made", [] { link_elsewhere(FL_FOLDER, fake::Owner::user); },
+         {FL64, FL32}, LEFT + lines({FL64, LINK_REFUSED, FL32, LINK_REFUSED}), EXIT_UNINSTALL_INCOMPLETE},
+        {"the maker's folder's parent a link the user made",
+         [] {
+             fake::files.add_file(u"C:\\Roaming\\Brindlewoodsonics\\Quenthalvox Standalone.exe", "standalone");
+             link_elsewhere(u"C:\\Roaming", fake::Owner::user);
+         },
+         {STANDALONE}, LEFT + lines({STANDALONE, LINK_REFUSED}), EXIT_UNINSTALL_INCOMPLETE},
+        {"the Start menu's Programs folder a link an administrator made",
+         [] {
+             fake::files.add_file(u"C:\\Start\\Programs\\Quenthalvox Standalone.lnk", "shortcut");
+             link_elsewhere(u"C:\\Start\\Programs", fake::Owner::administrators);
+         },
+         {}, UNINSTALLED, EXIT_DONE},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -243,7 +351,7 @@ TEST(UninstallRun, RemovesEveryTargetAndTellsWhatCouldNotGo) {
                       fake::click(page, ID_UNINSTALL);
                   }),
                   c.exit);
-        for (const std::u16string &path : {CLAP64, CLAP32, FL64, FL32, ASIDE})
+        for (const std::u16string &path : {CLAP64, CLAP32, FL64, FL32, ASIDE, STANDALONE, SHORTCUT})
             EXPECT_EQ(fake::files.is_file(path), std::count(c.kept.begin(), c.kept.end(), path) == 1)
                 << fake::narrow(path);
         bool fl_file_kept = std::count(c.kept.begin(), c.kept.end(), FL64) || std::count(c.kept.begin(), c.kept.end(), ASIDE);

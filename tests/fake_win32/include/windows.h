@@ -150,14 +150,7 @@ int WINAPI CompareStringOrdinal(LPCWSTR first, int first_length, LPCWSTR second,
 
 typedef enum _PROCESS_MITIGATION_POLICY { ProcessRedirectionTrustPolicy = 16 } PROCESS_MITIGATION_POLICY;
 typedef struct _PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY {
-    union {
-        DWORD Flags;
-        struct {
-            DWORD EnforceRedirectionTrust : 1;
-            DWORD AuditRedirectionTrust : 1;
-            DWORD ReservedFlags : 30;
-        };
-    };
+    DWORD EnforceRedirectionTrust : 1;
 } PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY;
 BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size);
 
