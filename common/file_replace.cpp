@@ -113,7 +113,7 @@ DWORD put_in_place(const WCHAR *path, const void *bytes, DWORD size, DWORD *left
     if (!error && !MoveFileExW(new_path, path, MOVEFILE_REPLACE_EXISTING))
         error = replace_past_host(path, last_error(), left);
     if (error) {
-        if (!DeleteFileW(new_path) && GetLastError() != ERROR_FILE_NOT_FOUND) *left |= NEW_FILE_LEFT;
+        if (!DeleteFileW(new_path) && exists(new_path)) *left |= NEW_FILE_LEFT;
         return error;
     }
     // The build just moved aside, or one an earlier update left there.

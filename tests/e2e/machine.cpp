@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 #include "driver.h"
@@ -14,8 +15,9 @@
 
 namespace {
 
-// Every scenario's own folder: C:\qx-e2e\<scenario>.
-const wchar_t SCENARIO_ROOTS[] = L"C:\\qx-e2e";
+// Every scenario's own folder, below Program Files as an administrator's
+// installs are: C:\Program Files\qx-e2e\<scenario>.
+const wchar_t SCENARIO_ROOTS[] = L"C:\\Program Files\\qx-e2e";
 
 std::wstring root;                        // {S}
 std::wstring appdata, startmenu;          // the known folders
@@ -27,7 +29,35 @@ void replace_all(std::wstring &text, const std::wstring &from, const std::wstrin
         text.replace(at, from.size(), to);
 }
 
+std::wstring unix_path(const std::wstring &path) {
+    typedef char *(CDECL * unix_name)(LPCWSTR);
+    FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    auto name = reinterpret_cast<unix_name>(reinterpret_cast<void (*)()>(found));
+    const char *unix_name_of = name ? name(path.c_str()) : nullptr;
+    if (!unix_name_of) abort_run("cannot find a path's Unix name");
+    return L"'" + std::wstring(unix_name_of, unix_name_of + strlen(unix_name_of)) + L"'";
+}
+
+// Wine makes no links itself (CreateSymbolicLinkW does nothing), but starts a
+// Unix program like any other: the shell plants and removes them. Its process
+// cannot be waited for, so this waits for the link to come or go.
+void unix_shell(const std::wstring &command, const std::wstring &link, bool link_wanted) {
+    std::wstring line = L"/bin/sh -c \"" + command + L" " + unix_path(link) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        abort_run("cannot start the shell to plant or remove a link");
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int tries = 0; is_link(link) != link_wanted; ++tries) {
+        if (tries == 100) abort_run("the shell did not plant or remove a link");
+        Sleep(50);
+    }
+}
+
 void delete_tree(const std::wstring &path) {
+    if (is_link(path)) return unix_shell(L"rm", path, false);
     if (!is_folder(path)) {
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path.c_str());
@@ -111,7 +141,12 @@ void place(const entry &e) {
         create_folders(path.substr(0, path.rfind(L'\\')));
         if (!CopyFileW(holder_program().c_str(), path.c_str(), FALSE)) abort_run("cannot copy the plug-in holder");
         break;
-    default: abort_run("a scenario can only leave folders, marker files and images beforehand");
+    case content::link:
+        create_folders(path.substr(0, path.rfind(L'\\')));
+        create_folders(expand(L"{S}\\Elsewhere"));
+        unix_shell(L"ln -s " + unix_path(expand(L"{S}\\Elsewhere")), path, true);
+        break;
+    default: abort_run("a scenario can only leave folders, marker files, images and links beforehand");
     }
 }
 
@@ -300,6 +335,10 @@ void write_file(const std::wstring &path, const char *bytes, size_t size) {
 }
 
 bool exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool is_link(const std::wstring &path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
 bool is_folder(const std::wstring &path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);

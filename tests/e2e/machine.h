@@ -1,4 +1,4 @@
-// The machine a scenario starts on: its own folder under C:\qx-e2e, the user's
+// The machine a scenario starts on: its own folder under C:\Program Files\qx-e2e, the user's
 // folders, the installer's environment and FL Studio's registry value, and
 // the files a scenario leaves there beforehand.
 #pragma once
@@ -38,3 +38,4 @@ std::vector<char> read_file(const std::wstring &path);
 void write_file(const std::wstring &path, const char *bytes, size_t size);
 bool exists(const std::wstring &path);
 bool is_folder(const std::wstring &path);
+bool is_link(const std::wstring &path);

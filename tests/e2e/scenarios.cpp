@@ -23,6 +23,7 @@ const report NO_FL_STUDIO = {
 const report CORRUPTED = {L"The installer has been corrupted. Please download Quenthalvox again.", nullptr};
 
 #define IN_USE L"The file is in use. Close every program that uses it, such as your DAW, and try again."
+#define LINK_REFUSED L"Skipped: the folder is a link the installer does not follow."
 const report SUCCESS_RESTART = {L"The installation finished successfully.\r\nPlease scan for new plugins in your DAW."
                                 L"\r\nRestart your DAW to use the new version.",
                                 PRODUCT};
@@ -168,6 +169,30 @@ const scenario SCENARIOS[] = {
                {SMALL_FL_FOLDER L"\\Quenthalvox.dll", content::marker},
                {SMALL_FL_FOLDER L"\\Quenthalvox_x64.dll.new", content::absent}},
      .exit_code = 4},
+
+    // Links a program of the user's planted at the FL plug-in folder and at the
+    // maker's folder, to a folder of files of the same names: never followed.
+    {.name = L"install-fl-link",
+     .before = {{FL_FOLDER, content::link}, {ELSEWHERE L"\\Quenthalvox_x64.dll", content::marker},
+                {ELSEWHERE L"\\Quenthalvox.dll", content::marker}},
+     .steps = on_selection_page({INSTALL}),
+     .reports = {{FL64_FILE L"\r\n\r\n" LINK_REFUSED, nullptr, IDCANCEL}, CLAP_ONLY},
+     .after = {{CLAP64_FILE, content::build_cl64}, {CLAP32_FILE, content::build_cl32}, {FL64_FILE, content::marker},
+               {FL32_FILE, content::marker}, {ELSEWHERE L"\\Quenthalvox_x64.dll", content::marker},
+               {ELSEWHERE L"\\Quenthalvox.dll", content::marker}},
+     .exit_code = 4},
+    {.name = L"uninstall-links",
+     .before = {{FL_FOLDER, content::link}, {MAKER_FOLDER, content::link}, {FL64_FILE, content::marker},
+                {FL32_FILE, content::marker}, {STANDALONE, content::marker}},
+     .steps = on_selection_page({click(ID_UNINSTALL)}),
+     .reports = {{L"These files could not be removed:\r\n" FL64_FILE L"\r\n" LINK_REFUSED L"\r\n" FL32_FILE
+                  L"\r\n" LINK_REFUSED L"\r\n" STANDALONE L"\r\n" LINK_REFUSED L"\r\n",
+                  PRODUCT}},
+     .after = {{FL64_FILE, content::marker}, {FL32_FILE, content::marker}, {STANDALONE, content::marker},
+               {FL_FOLDER L"\\Quenthalvox Standalone.exe", content::marker},  // both links lead to one folder
+               {ELSEWHERE L"\\Quenthalvox_x64.dll", content::marker}, {ELSEWHERE L"\\Quenthalvox.dll", content::marker},
+               {ELSEWHERE L"\\Quenthalvox Standalone.exe", content::marker}},
+     .exit_code = 5},
 
     // No host at all: nothing to install, Uninstall and Cancel still work.
     {.name = L"no-host",

@@ -30,6 +30,7 @@ extern const report SUCCESS;
 #define FL32_FILE FL_FOLDER L"\\Quenthalvox.dll"
 #define MAKER_FOLDER L"{APPDATA}\\Brindlewoodsonics"
 #define STANDALONE L"{APPDATA}\\Brindlewoodsonics\\Quenthalvox Standalone.exe"
+#define ELSEWHERE L"{S}\\Elsewhere"  // where a planted link leads
 #define SHORTCUT L"{STARTMENU}\\Programs\\Quenthalvox Standalone.lnk"
 // A drive of 64 KiB for scenarios with .small_drive, too small for any build.
 #define SMALL_FL_FOLDER L"Q:\\FL Studio\\Plugins\\Fruity\\Effects\\Quenthalvox"
@@ -64,6 +65,7 @@ enum class content {
     build_fl64,
     build_fl32,
     image,  // a file byte-identical to the plug-in holder, a PE image a host can load
+    link,   // beforehand: a folder link to {S}\Elsewhere, as any program of the user's can plant one
 };
 
 struct entry {
