@@ -1,16 +1,13 @@
 #include "common/file_replace.h"
 
 #include "common/link_guard.h"
-#include "common/shared.h"
+#include "common/wide_string.h"
 
 const WCHAR NEW_SUFFIX[] = L".new";
 const WCHAR ASIDE_SUFFIX[] = L".old";
 
 namespace {
 
-const WCHAR TEXT_IN_USE[] = L"The file is in use. Close every program that uses it, such as your DAW, and try again.";
-const WCHAR TEXT_DISK_FULL[] = L"There is not enough free disk space on that drive.";
-const WCHAR TEXT_LINK_REFUSED[] = L"Skipped: the folder is a link the installer does not follow.";
 
 // The longest path any caller builds is 310 units (an old build's side name).
 const DWORD LONGEST_PATH = 310;
@@ -66,11 +63,6 @@ DWORD write_new_file(const void *bytes, DWORD size) {
         error = last_error();
     CloseHandle(file);
     return error;
-}
-
-// Another program holds the file.
-bool is_in_use_error(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
 }
 
 // A host that has loaded the plug-in keeps it mapped: it can be neither
@@ -141,11 +133,8 @@ removal take_away(const WCHAR *path, DWORD *error) {
 
 }  // namespace
 
-const WCHAR *cause_text(DWORD error, const WCHAR *otherwise) {
-    if (is_in_use_error(error)) return TEXT_IN_USE;
-    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return TEXT_DISK_FULL;
-    if (error == ERROR_UNTRUSTED_MOUNT_POINT) return TEXT_LINK_REFUSED;
-    return otherwise;
+bool is_in_use_error(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
 }
 
 replacement replace_file(WCHAR *path, const void *bytes, DWORD size) {

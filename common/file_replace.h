@@ -38,6 +38,5 @@ enum removal { FILE_REMOVED, FILE_REMOVED_AT_RESTART, FILE_LEFT, FILE_LEFT_ASIDE
 // at path or, for FILE_LEFT_ASIDE, at <path>.old. For both, *error says why.
 removal remove_file(WCHAR *path, DWORD *error);
 
-// The cause of a failure in the user's words: the file in use, the disk full,
-// or a link refused; otherwise the given text.
-const WCHAR *cause_text(DWORD error, const WCHAR *otherwise);
+// Another program holds the file.
+bool is_in_use_error(DWORD error);

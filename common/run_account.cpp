@@ -1,7 +1,7 @@
 #include "common/run_account.h"
 
 #include "common/file_replace.h"
-#include "common/shared.h"
+#include "common/wide_string.h"
 
 WCHAR installed_files[1300];
 WCHAR files_left_beside[2600];

@@ -1,6 +1,6 @@
 #include "installer/choices.h"
 
-#include "common/shared.h"
+#include "common/control_ids.h"
 
 DWORD available_targets;
 DWORD selected_targets;

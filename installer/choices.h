@@ -4,6 +4,13 @@
 
 #include <windows.h>
 
+// The plug-in formats, as bits of available_targets and selected_targets.
+enum : DWORD {
+    TARGET_CLAP64 = 1,
+    TARGET_CLAP32 = 2,
+    TARGET_FL = 4,
+};
+
 // Targets found on this machine, and those ticked (read by the install
 // worker). Bits are the TARGET_ values.
 extern DWORD available_targets;

@@ -1,7 +1,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "common/shared.h"
+#include "common/exit_codes.h"
+#include "common/report_texts.h"
 #include "installer/licence_page.h"
 #include "installer/selection_page.h"
 

@@ -3,7 +3,10 @@
 #include <commctrl.h>
 
 #include "common/run_account.h"
-#include "common/shared.h"
+#include "common/control_ids.h"
+#include "common/exit_codes.h"
+#include "common/wide_string.h"
+#include "payload/extract.h"
 #include "installer/choices.h"
 #include "targets/clap_target.h"
 #include "targets/fl_studio_target.h"
@@ -77,21 +80,12 @@ const WCHAR *uninstall_report() {
     return closing_report;
 }
 
-}  // namespace
-
-void on_install(HWND page) {
-    set_marquee(page, TRUE);
-    for (int id : LOCKED_CONTROLS) EnableWindow(GetDlgItem(page, id), FALSE);
-    // The handle is not needed: the worker ends the process itself.
-    if (!CreateThread(nullptr, 0, install_worker, page, 0, nullptr)) resume_choosing(page);
-}
-
 // Each step runs only while nothing has failed; a target's own precondition
 // failure is reported by the target and does not stop the run.
 DWORD WINAPI install_worker(LPVOID parameter) {
     HWND page = static_cast<HWND>(parameter);
-    if ((selected_targets & TARGET_CLAP64) && !install_failed) clap_target(page, 0, 0);
-    if ((selected_targets & TARGET_CLAP32) && !install_failed) clap_target(page, 0, 1);
+    if ((selected_targets & TARGET_CLAP64) && !install_failed) clap_target(page, CLAP_INSTALL, CLAP_64_BIT);
+    if ((selected_targets & TARGET_CLAP32) && !install_failed) clap_target(page, CLAP_INSTALL, CLAP_32_BIT);
     if (selected_targets & TARGET_FL) fl_studio_target(page, 0);
     // The pause lets a quick install be seen to happen; after a failure the
     // user has already waited on its report.
@@ -102,10 +96,19 @@ DWORD WINAPI install_worker(LPVOID parameter) {
     ExitProcess(install_failed ? EXIT_INSTALL_FAILED : EXIT_DONE);
 }
 
+}  // namespace
+
+void on_install(HWND page) {
+    set_marquee(page, TRUE);
+    for (int id : LOCKED_CONTROLS) EnableWindow(GetDlgItem(page, id), FALSE);
+    // The handle is not needed: the worker ends the process itself.
+    if (!CreateThread(nullptr, 0, install_worker, page, 0, nullptr)) resume_choosing(page);
+}
+
 // The page's result is the process's exit code.
 void on_uninstall(HWND page) {
     fl_studio_target(page, 1);
-    clap_target(page, 1, 0);
+    clap_target(page, CLAP_REMOVE, CLAP_BOTH_BUILDS);
     remove_standalone();
     MessageBoxW(page, uninstall_report(), CAPTION, MB_OK);
     EndDialog(page, files_left[0] ? EXIT_UNINSTALL_INCOMPLETE : EXIT_DONE);

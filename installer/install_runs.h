@@ -6,6 +6,5 @@
 
 // Starts the worker and returns; the worker ends the process.
 void on_install(HWND page);
-DWORD WINAPI install_worker(LPVOID page);
 // Removes every target whatever is ticked, reports and ends the page.
 void on_uninstall(HWND page);

@@ -1,6 +1,6 @@
 #include "installer/page_header.h"
 
-#include "common/shared.h"
+#include "common/control_ids.h"
 #include "dialog/command_table.h"
 #include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"

@@ -2,7 +2,9 @@
 
 #include <commctrl.h>
 
-#include "common/shared.h"
+#include "common/control_ids.h"
+#include "common/exit_codes.h"
+#include "common/wide_string.h"
 #include "dialog/command_table.h"
 #include "dialog/dialog_procedure.h"
 #include "dialog/template_writer.h"

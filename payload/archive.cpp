@@ -1,7 +1,7 @@
 #include "payload/archive.h"
 
 #include "common/embedded_data.h"
-#include "common/shared.h"
+#include "common/exit_codes.h"
 #include "payload/archive_format.h"
 
 #define TEXT_CORRUPTED L"The installer has been corrupted. Please download Quenthalvox again."

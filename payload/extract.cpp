@@ -2,8 +2,11 @@
 
 #include "common/file_replace.h"
 #include "common/run_account.h"
-#include "common/shared.h"
+#include "common/wide_string.h"
+#include "common/report_texts.h"
 #include "payload/archive.h"
+
+BYTE install_failed;
 
 namespace {
 

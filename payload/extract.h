@@ -10,3 +10,7 @@
 // changed while the call runs and restored before it returns. Callers test
 // install_failed first and skip the call while it is set.
 void extract_file(HWND owner, WCHAR *path, const char *entry_name);
+
+// Set to 1 by extract_file when a file was not produced; install steps are
+// skipped while it is set and the success report is suppressed.
+extern BYTE install_failed;

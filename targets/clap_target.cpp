@@ -1,6 +1,7 @@
 #include "targets/clap_target.h"
 
-#include "common/shared.h"
+#include "common/wide_string.h"
+#include "common/report_texts.h"
 #include "payload/extract.h"
 #include "targets/removal.h"
 

@@ -1,6 +1,6 @@
 #include "targets/fl_studio_target.h"
 
-#include "common/shared.h"
+#include "common/wide_string.h"
 #include "payload/extract.h"
 #include "targets/removal.h"
 

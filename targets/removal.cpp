@@ -3,7 +3,8 @@
 #include "common/file_replace.h"
 #include "common/link_guard.h"
 #include "common/run_account.h"
-#include "common/shared.h"
+#include "common/wide_string.h"
+#include "common/report_texts.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <shlobj.h>
 
 #include "common/link_guard.h"
-#include "common/shared.h"
+#include "common/wide_string.h"
 #include "targets/removal.h"
 
 namespace {

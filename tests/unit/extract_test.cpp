@@ -7,7 +7,7 @@
 #include "archive_builder.h"
 #include "error_report.h"
 #include "fake.h"
-#include "common/shared.h"
+#include "common/exit_codes.h"
 #include "payload/extract.h"
 
 using namespace archive_builder;

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "fake.h"
-#include "common/shared.h"
+#include "payload/extract.h"
 #include "target_test_support.h"
 #include "targets/fl_studio_target.h"
 

@@ -7,7 +7,10 @@
 #include <string>
 
 #include "common/run_account.h"
-#include "common/shared.h"
+#include "common/control_ids.h"
+#include "common/exit_codes.h"
+#include "common/report_texts.h"
+#include "payload/extract.h"
 #include "fake.h"
 #include "installer/selection_page.h"
 

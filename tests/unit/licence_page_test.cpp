@@ -7,7 +7,7 @@
 #include "dialog/template_writer.h"
 #include "fake.h"
 #include "page_template.h"
-#include "common/shared.h"
+#include "common/exit_codes.h"
 
 extern "C" void WINAPI installer_entry();
 

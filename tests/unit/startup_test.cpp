@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "fake.h"
-#include "common/shared.h"
+#include "common/exit_codes.h"
+#include "common/report_texts.h"
 
 extern "C" void WINAPI installer_entry();
 

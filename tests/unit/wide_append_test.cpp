@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fake.h"
-#include "common/shared.h"
+#include "common/wide_string.h"
 
 TEST(WideAppend, AppendsAtTheTerminatorAndTerminates) {
     WCHAR buffer[16];

@@ -1,0 +1,9 @@
+#include "common/wide_string.h"
+
+void wide_append(WCHAR *destination, const WCHAR *source) {
+    while (*destination) ++destination;
+    while ((*destination = *source) != 0) {
+        ++destination;
+        ++source;
+    }
+}
