@@ -7,3 +7,11 @@ void wide_append(WCHAR *destination, const WCHAR *source) {
         ++source;
     }
 }
+
+void ascii_append(WCHAR *destination, const char *source) {
+    while (*destination) ++destination;
+    while ((*destination = WCHAR(*source)) != 0) {
+        ++destination;
+        ++source;
+    }
+}

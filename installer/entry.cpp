@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "common/error_report.h"
 #include "common/exit_codes.h"
 #include "common/report_texts.h"
 #include "installer/licence_page.h"
@@ -55,7 +56,7 @@ extern "C" void WINAPI installer_entry() {
     prepare_user_interface();
     WCHAR *text = widen_licence_text();
     if (!text) {
-        MessageBoxW(nullptr, TEXT_NO_MEMORY, nullptr, MB_OK);
+        show_error(nullptr, TEXT_NO_MEMORY);
         ExitProcess(EXIT_LICENCE_TEXT_NO_MEMORY);
     }
     INT_PTR agreed = run_licence_page(text);

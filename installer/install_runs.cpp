@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "common/error_report.h"
 #include "common/run_account.h"
 #include "common/control_ids.h"
 #include "common/exit_codes.h"
@@ -15,15 +16,15 @@
 namespace {
 
 const WCHAR CAPTION[] = L"Quenthalvox";
-const WCHAR TEXT_INSTALLED[] = L"The installation finished successfully.\r\nPlease scan for new plugins in your DAW.";
-const WCHAR TEXT_UNINSTALLED[] = L"Quenthalvox has been uninstalled from your computer.";
-const WCHAR TEXT_NOT_STARTED[] = L"The installation could not be started. Please try again.";
-const WCHAR TEXT_RESTART_HOST[] = L"\r\nRestart your DAW to use the new version.";
-const WCHAR TEXT_PARTLY_INSTALLED[] = L"Only these files were installed:\r\n";
-const WCHAR TEXT_NOT_INSTALLED[] = L"Quenthalvox was not installed.";
-const WCHAR TEXT_LEFT[] = L"These files could not be removed:\r\n";
-const WCHAR TEXT_AT_RESTART[] = L"These files will be removed when you restart your computer:\r\n";
-const WCHAR TEXT_LEFT_BESIDE[] = L"\r\n\r\nLeft beside the plug-in until you run the installer again:\r\n";
+const char TEXT_INSTALLED[] = "The installation finished successfully.\r\nPlease scan for new plugins in your DAW.";
+const char TEXT_UNINSTALLED[] = "Quenthalvox has been uninstalled from your computer.";
+const char TEXT_NOT_STARTED[] = "The installation could not be started. Please try again.";
+const char TEXT_RESTART_HOST[] = "\r\nRestart your DAW to use the new version.";
+const char TEXT_PARTLY_INSTALLED[] = "Only these files were installed:\r\n";
+const char TEXT_NOT_INSTALLED[] = "Quenthalvox was not installed.";
+const char TEXT_LEFT[] = "These files could not be removed:\r\n";
+const char TEXT_AT_RESTART[] = "These files will be removed when you restart your computer:\r\n";
+const char TEXT_LEFT_BESIDE[] = "\r\n\r\nLeft beside the plug-in until you run the installer again:\r\n";
 
 // The longest account lists with the longest texts around them.
 WCHAR closing_report[13400];
@@ -41,7 +42,7 @@ void set_marquee(HWND page, BOOL on) { SendMessageW(GetDlgItem(page, ID_PROGRESS
 void resume_choosing(HWND page) {
     set_marquee(page, FALSE);
     show_choices(page);
-    MessageBoxW(page, TEXT_NOT_STARTED, nullptr, MB_OK);
+    show_error(page, TEXT_NOT_STARTED);
 }
 
 // After a failure the user learns which files are new; every other one was
@@ -49,16 +50,16 @@ void resume_choosing(HWND page) {
 const WCHAR *install_report() {
     closing_report[0] = 0;
     if (!install_failed) {
-        wide_append(closing_report, TEXT_INSTALLED);
+        ascii_append(closing_report, TEXT_INSTALLED);
     } else if (installed_files[0]) {
-        wide_append(closing_report, TEXT_PARTLY_INSTALLED);
+        ascii_append(closing_report, TEXT_PARTLY_INSTALLED);
         wide_append(closing_report, installed_files);
     } else {
-        wide_append(closing_report, TEXT_NOT_INSTALLED);
+        ascii_append(closing_report, TEXT_NOT_INSTALLED);
     }
-    if (old_build_in_use) wide_append(closing_report, TEXT_RESTART_HOST);
+    if (old_build_in_use) ascii_append(closing_report, TEXT_RESTART_HOST);
     if (files_left_beside[0]) {
-        wide_append(closing_report, TEXT_LEFT_BESIDE);
+        ascii_append(closing_report, TEXT_LEFT_BESIDE);
         wide_append(closing_report, files_left_beside);
     }
     return closing_report;
@@ -67,14 +68,14 @@ const WCHAR *install_report() {
 const WCHAR *uninstall_report() {
     closing_report[0] = 0;
     if (files_left[0]) {
-        wide_append(closing_report, TEXT_LEFT);
+        ascii_append(closing_report, TEXT_LEFT);
         wide_append(closing_report, files_left);
     } else {
-        wide_append(closing_report, TEXT_UNINSTALLED);
+        ascii_append(closing_report, TEXT_UNINSTALLED);
     }
     if (files_at_restart[0]) {
-        wide_append(closing_report, files_left[0] ? L"\r\n" : L"\r\n\r\n");
-        wide_append(closing_report, TEXT_AT_RESTART);
+        ascii_append(closing_report, files_left[0] ? "\r\n" : "\r\n\r\n");
+        ascii_append(closing_report, TEXT_AT_RESTART);
         wide_append(closing_report, files_at_restart);
     }
     return closing_report;

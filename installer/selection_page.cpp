@@ -46,7 +46,7 @@ void add_label(int option, WCHAR *label, const WCHAR *folder) {
         return;
     }
     label[0] = 0;
-    wide_append(label, L"Target: ");
+    ascii_append(label, "Target: ");
     wide_append(label, folder);
     add_control(0, TEXT_STYLE, rect, 0, L"STATIC", label);
 }
@@ -68,7 +68,7 @@ DWORD add_fl_option(WCHAR *path) {
     add_option(2, L"FL Studio native", on_toggle_fl);
     DWORD cut;
     bool found = find_fl_studio_folder(path, &cut);
-    if (found) wide_append(path, FL_PLUGIN_FOLDER);
+    if (found) ascii_append(path, FL_PLUGIN_FOLDER);
     add_label(2, label_fl, found ? path : nullptr);
     return found ? DWORD(TARGET_FL) : 0;
 }

@@ -1,10 +1,11 @@
 #include "payload/archive.h"
 
+#include "common/error_report.h"
 #include "common/embedded_data.h"
 #include "common/exit_codes.h"
 #include "payload/archive_format.h"
 
-#define TEXT_CORRUPTED L"The installer has been corrupted. Please download Quenthalvox again."
+#define TEXT_CORRUPTED "The installer has been corrupted. Please download Quenthalvox again."
 
 bool find_entry(const char *name, payload_entry *entry) {
     return archive_format::find(payload_directory.start(), payload_directory.end(), name, entry);
@@ -33,7 +34,7 @@ static DWORD rebuild(const payload_entry &entry, BYTE *bytes) {
 }
 
 [[noreturn]] static void report_corruption(HWND owner) {
-    MessageBoxW(owner, TEXT_CORRUPTED, nullptr, MB_OK);
+    show_error(owner, TEXT_CORRUPTED);
     ExitProcess(EXIT_PAYLOAD_CORRUPTED);
 }
 

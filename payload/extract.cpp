@@ -1,5 +1,6 @@
 #include "payload/extract.h"
 
+#include "common/error_report.h"
 #include "common/file_replace.h"
 #include "common/run_account.h"
 #include "common/wide_string.h"
@@ -19,7 +20,7 @@ bool ask_to_retry(HWND owner, const WCHAR *path, DWORD error) {
     report[0] = 0;
     wide_append(report, path);
     wide_append(report, L"\r\n\r\n");
-    wide_append(report, cause_text(error, TEXT_FOLDER_INACCESSIBLE));
+    ascii_append(report, cause_text(error, TEXT_FOLDER_INACCESSIBLE));
     return MessageBoxW(owner, report, nullptr, MB_RETRYCANCEL) == IDRETRY;
 }
 
@@ -29,7 +30,7 @@ void extract_file(HWND owner, WCHAR *path, const char *entry_name) {
     loaded_entry entry = load_entry(owner, entry_name);
     if (!entry.bytes) {
         install_failed = 1;
-        MessageBoxW(owner, TEXT_NO_MEMORY, nullptr, MB_OK);
+        show_error(owner, TEXT_NO_MEMORY);
         return;
     }
     replacement result;

@@ -1,5 +1,6 @@
 #include "targets/clap_target.h"
 
+#include "common/error_report.h"
 #include "common/wide_string.h"
 #include "common/report_texts.h"
 #include "payload/extract.h"
@@ -20,7 +21,7 @@ bool find_clap_folder(int build, WCHAR *folder, DWORD longest) {
     const WCHAR *variable = build == CLAP_64_BIT ? L"COMMONPROGRAMFILES" : L"COMMONPROGRAMFILES(X86)";
     DWORD length = GetEnvironmentVariableW(variable, folder, VARIABLE_SIZE);
     if (length < 1 || length > longest) return false;
-    wide_append(folder, L"\\CLAP");
+    ascii_append(folder, "\\CLAP");
     return true;
 }
 
@@ -28,11 +29,11 @@ void clap_target(HWND owner, int remove, int build) {
     bool found_64 = find_clap_folder(CLAP_64_BIT, path_64, LONGEST_CLAP_BASE);
     bool found_32 = find_clap_folder(CLAP_32_BIT, path_32, LONGEST_CLAP_BASE);
     if (!found_64 || !found_32) {
-        if (!remove) MessageBoxW(owner, TEXT_FOLDER_INACCESSIBLE, nullptr, MB_OK);
+        if (!remove) show_error(owner, TEXT_FOLDER_INACCESSIBLE);
         return;
     }
-    wide_append(path_64, L"\\Quenthalvox.clap");
-    wide_append(path_32, L"\\Quenthalvox (32-bit).clap");
+    ascii_append(path_64, "\\Quenthalvox.clap");
+    ascii_append(path_32, "\\Quenthalvox (32-bit).clap");
     if (remove) {
         remove_product_file(path_64);
         remove_product_file(path_32);

@@ -1,5 +1,6 @@
 #include "targets/fl_studio_target.h"
 
+#include "common/error_report.h"
 #include "common/wide_string.h"
 #include "payload/extract.h"
 #include "targets/removal.h"
@@ -14,11 +15,11 @@ const DWORD VALUE_BYTES = 500;
 
 // Names within the plug-in folder; the folder itself is named without a
 // trailing backslash, so that the folders above it can be held while it goes.
-const WCHAR DLL_64[] = L"\\Quenthalvox_x64.dll";
-const WCHAR DLL_32[] = L"\\Quenthalvox.dll";
-const WCHAR PLUGIN_FOLDER[] = L"";
-const WCHAR TEXT_FL_STUDIO_NOT_FOUND[] =
-    L"No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
+const char DLL_64[] = "\\Quenthalvox_x64.dll";
+const char DLL_32[] = "\\Quenthalvox.dll";
+const char PLUGIN_FOLDER[] = "";
+const char TEXT_FL_STUDIO_NOT_FOUND[] =
+    "No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
 
 // Opening with create semantics leaves the key behind, empty, on a machine
 // without FL Studio; that is accepted.
@@ -42,10 +43,10 @@ DWORD cut_position(const WCHAR *value) {
     return cut;
 }
 
-void use_suffix(DWORD cut, const WCHAR *name) {
+void use_suffix(DWORD cut, const char *name) {
     path[cut] = 0;
-    wide_append(path, FL_PLUGIN_FOLDER);
-    wide_append(path, name);
+    ascii_append(path, FL_PLUGIN_FOLDER);
+    ascii_append(path, name);
 }
 
 void remove_dlls(DWORD cut) {
@@ -67,7 +68,7 @@ void install_dlls(HWND owner, DWORD cut) {
 
 }  // namespace
 
-const WCHAR FL_PLUGIN_FOLDER[] = L"\\Plugins\\Fruity\\Effects\\Quenthalvox";
+const char FL_PLUGIN_FOLDER[] = "\\Plugins\\Fruity\\Effects\\Quenthalvox";
 
 bool find_fl_studio_folder(WCHAR *folder, DWORD *cut) {
     for (DWORD i = 0; i < CLEARED_UNITS; ++i) folder[i] = 0;
@@ -81,7 +82,7 @@ void fl_studio_target(HWND owner, int remove) {
     if (install_failed) return;
     DWORD cut;
     if (!find_fl_studio_folder(path, &cut)) {
-        if (!remove) MessageBoxW(owner, TEXT_FL_STUDIO_NOT_FOUND, nullptr, MB_OK);
+        if (!remove) show_error(owner, TEXT_FL_STUDIO_NOT_FOUND);
         return;
     }
     if (remove)

@@ -8,7 +8,7 @@
 
 namespace {
 
-const WCHAR TEXT_NOT_DELETED[] = L"The file could not be deleted.";
+const char TEXT_NOT_DELETED[] = "The file could not be deleted.";
 
 // The longest path and its side name (310 units).
 WCHAR side_path[320];
@@ -21,7 +21,8 @@ void remove_one(WCHAR *path) {
     // Listed where it is: moved aside, it could not be put back.
     wide_append(files_left, path);
     account_line(files_left, outcome == FILE_LEFT_ASIDE ? ASIDE_SUFFIX : L"");
-    account_line(files_left, cause_text(error, TEXT_NOT_DELETED));
+    ascii_append(files_left, cause_text(error, TEXT_NOT_DELETED));
+    ascii_append(files_left, "\r\n");
 }
 
 void remove_beside(const WCHAR *path, const WCHAR *suffix) {

@@ -19,10 +19,10 @@ bool longer_than(const WCHAR *text, DWORD limit) {
     return true;
 }
 
-void start_path(WCHAR *buffer, const WCHAR *folder, const WCHAR *suffix) {
+void start_path(WCHAR *buffer, const WCHAR *folder, const char *suffix) {
     buffer[0] = 0;
     wide_append(buffer, folder);
-    wide_append(buffer, suffix);
+    ascii_append(buffer, suffix);
 }
 
 }  // namespace
@@ -40,12 +40,12 @@ void remove_standalone() {
 
     // The maker's folder is created even when absent and kept, never through
     // a link; an existing one makes the call fail harmlessly.
-    start_path(app_data_path, app_data, L"\\Brindlewoodsonics");
+    start_path(app_data_path, app_data, "\\Brindlewoodsonics");
     if (!hold_folders(app_data_path, false)) CreateDirectoryW(app_data_path, nullptr);
     release_folders();
     // Either file may be missing; the other is removed all the same.
-    start_path(app_data_path, app_data, L"\\Brindlewoodsonics\\Quenthalvox Standalone.exe");
+    start_path(app_data_path, app_data, "\\Brindlewoodsonics\\Quenthalvox Standalone.exe");
     remove_product_file(app_data_path);
-    start_path(shortcut_path, start_menu, L"\\Programs\\Quenthalvox Standalone.lnk");
+    start_path(shortcut_path, start_menu, "\\Programs\\Quenthalvox Standalone.lnk");
     remove_product_file(shortcut_path);
 }
