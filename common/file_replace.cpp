@@ -99,11 +99,28 @@ DWORD replace_past_host(const WCHAR *path, DWORD error, DWORD *left) {
     return error;
 }
 
+// A read-only mark comes with files copied from archives and discs: the
+// plug-in's own old build is replaced all the same, and keeps its mark if it
+// stays.
+DWORD replace_held(const WCHAR *path, DWORD error, DWORD *left) {
+    DWORD attributes = GetFileAttributesW(path);
+    bool read_only = attributes != INVALID_FILE_ATTRIBUTES &&
+                     (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_READONLY;
+    if (read_only) {
+        SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (MoveFileExW(new_path, path, MOVEFILE_REPLACE_EXISTING)) return 0;
+        error = last_error();
+    }
+    error = replace_past_host(path, error, left);
+    if (error && read_only) SetFileAttributesW(path, attributes);
+    return error;
+}
+
 DWORD put_in_place(const WCHAR *path, const void *bytes, DWORD size, DWORD *left) {
     clear_earlier_run(path);
     DWORD error = write_new_file(bytes, size);
     if (!error && !MoveFileExW(new_path, path, MOVEFILE_REPLACE_EXISTING))
-        error = replace_past_host(path, last_error(), left);
+        error = replace_held(path, last_error(), left);
     if (error) {
         if (!DeleteFileW(new_path) && exists(new_path)) *left |= NEW_FILE_LEFT;
         return error;

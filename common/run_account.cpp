@@ -4,6 +4,7 @@
 #include "common/wide_string.h"
 
 WCHAR installed_files[1300];
+WCHAR files_kept[1300];
 WCHAR files_left_beside[2600];
 WCHAR files_at_restart[5700];
 WCHAR files_left[7400];
@@ -12,6 +13,10 @@ BYTE old_build_in_use;
 void account_line(WCHAR *list, const WCHAR *text) {
     wide_append(list, text);
     wide_append(list, L"\r\n");
+}
+
+void account_kept(const WCHAR *path) {
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) account_line(files_kept, path);
 }
 
 namespace {

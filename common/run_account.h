@@ -8,6 +8,7 @@
 // Lists of paths, each line ended by "\r\n"; sized for every file a run
 // touches at its longest path, with a line of cause for each file left.
 extern WCHAR installed_files[1300];
+extern WCHAR files_kept[1300];  // not updated: each keeps the build it had
 extern WCHAR files_left_beside[2600];
 extern WCHAR files_at_restart[5700];
 extern WCHAR files_left[7400];
@@ -15,5 +16,7 @@ extern WCHAR files_left[7400];
 extern BYTE old_build_in_use;
 
 void account_line(WCHAR *list, const WCHAR *text);
+// Notes that the file at path, if there is one, keeps its earlier build.
+void account_kept(const WCHAR *path);
 // Notes what a replacement of path left beside it (file_replace's flags).
 void account_left_beside(const WCHAR *path, DWORD left);

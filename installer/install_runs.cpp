@@ -22,6 +22,8 @@ const char TEXT_NOT_STARTED[] = "The installation could not be started. Please t
 const char TEXT_RESTART_HOST[] = "\r\nRestart your DAW to use the new version.";
 const char TEXT_PARTLY_INSTALLED[] = "Only these files were installed:\r\n";
 const char TEXT_NOT_INSTALLED[] = "Quenthalvox was not installed.";
+const char TEXT_KEPT[] = "These files keep their earlier version:\r\n";
+const char TEXT_RUN_AGAIN[] = "Run the installer again to update them, with your DAW closed.";
 const char TEXT_LEFT[] = "These files could not be removed:\r\n";
 const char TEXT_AT_RESTART[] = "These files will be removed when you restart your computer:\r\n";
 const char TEXT_LEFT_BESIDE[] = "\r\n\r\nLeft beside the plug-in until you run the installer again:\r\n";
@@ -45,17 +47,29 @@ void resume_choosing(HWND page) {
     show_error(page, TEXT_NOT_STARTED);
 }
 
-// After a failure the user learns which files are new; every other one was
-// left as it was.
+// After a failure the user learns which files are new, which keep the
+// build they had and what to do about them; a file that was not there before
+// is simply not installed.
+void failure_report() {
+    if (installed_files[0]) {
+        ascii_append(closing_report, TEXT_PARTLY_INSTALLED);
+        wide_append(closing_report, installed_files);
+    }
+    if (files_kept[0]) {
+        if (installed_files[0]) ascii_append(closing_report, "\r\n");
+        ascii_append(closing_report, TEXT_KEPT);
+        wide_append(closing_report, files_kept);
+        ascii_append(closing_report, TEXT_RUN_AGAIN);
+    }
+    if (!installed_files[0] && !files_kept[0]) ascii_append(closing_report, TEXT_NOT_INSTALLED);
+}
+
 const WCHAR *install_report() {
     closing_report[0] = 0;
     if (!install_failed) {
         ascii_append(closing_report, TEXT_INSTALLED);
-    } else if (installed_files[0]) {
-        ascii_append(closing_report, TEXT_PARTLY_INSTALLED);
-        wide_append(closing_report, installed_files);
     } else {
-        ascii_append(closing_report, TEXT_NOT_INSTALLED);
+        failure_report();
     }
     if (old_build_in_use) ascii_append(closing_report, TEXT_RESTART_HOST);
     if (files_left_beside[0]) {

@@ -30,16 +30,19 @@ void extract_file(HWND owner, WCHAR *path, const char *entry_name) {
     loaded_entry entry = load_entry(owner, entry_name);
     if (!entry.bytes) {
         install_failed = 1;
+        account_kept(path);
         show_error(owner, TEXT_NO_MEMORY);
         return;
     }
     replacement result;
     while ((result = replace_file(path, entry.bytes, entry.size)).error && ask_to_retry(owner, path, result.error)) {
     }
-    if (result.error)
+    if (result.error) {
         install_failed = 1;
-    else
+        account_kept(path);
+    } else {
         account_line(installed_files, path);
+    }
     account_left_beside(path, result.left);
     HeapFree(GetProcessHeap(), 0, entry.bytes);
 }

@@ -1,6 +1,7 @@
 #include "targets/fl_studio_target.h"
 
 #include "common/error_report.h"
+#include "common/run_account.h"
 #include "common/wide_string.h"
 #include "payload/extract.h"
 #include "targets/removal.h"
@@ -63,7 +64,10 @@ void install_dlls(HWND owner, DWORD cut) {
     use_suffix(cut, DLL_64);
     extract_file(owner, path, "bin/target_fl64");
     use_suffix(cut, DLL_32);
-    if (!install_failed) extract_file(owner, path, "bin/target_fl32");
+    if (!install_failed)
+        extract_file(owner, path, "bin/target_fl32");
+    else
+        account_kept(path);  // not tried after the first: the earlier build stays
 }
 
 }  // namespace

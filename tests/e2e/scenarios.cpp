@@ -27,7 +27,12 @@ const report CORRUPTED = {L"The installer has been corrupted. Please download Qu
 const report SUCCESS_RESTART = {L"The installation finished successfully.\r\nPlease scan for new plugins in your DAW."
                                 L"\r\nRestart your DAW to use the new version.",
                                 PRODUCT};
-const report CLAP_ONLY = {L"Only these files were installed:\r\n" CLAP64_FILE L"\r\n" CLAP32_FILE L"\r\n", PRODUCT};
+// After a cancelled update of the FL Studio DLLs in `folder`: the CLAP files are new, the DLLs keep their build.
+#define CLAP_ONLY_FL_KEPT(folder)                                                                              \
+    {L"Only these files were installed:\r\n" CLAP64_FILE L"\r\n" CLAP32_FILE L"\r\n\r\nThese files keep their earlier " \
+     L"version:\r\n" folder L"\\Quenthalvox_x64.dll\r\n" folder L"\\Quenthalvox.dll\r\nRun the installer again to "     \
+     L"update them, with your DAW closed.",                                                                  \
+     PRODUCT}
 
 step shot(const wchar_t *suffix = L"") { return {act::shot, 0, suffix}; }
 step click(int id) { return {act::click, id, nullptr}; }
@@ -150,7 +155,7 @@ const scenario SCENARIOS[] = {
      .before = OLDER_INSTALL,
      .holds = {{FL64_FILE, L"lock"}},
      .steps = on_selection_page({INSTALL}),
-     .reports = {{FL64_FILE L"\r\n\r\n" IN_USE, nullptr, IDCANCEL}, CLAP_ONLY},
+     .reports = {{FL64_FILE L"\r\n\r\n" IN_USE, nullptr, IDCANCEL}, CLAP_ONLY_FL_KEPT(FL_FOLDER)},
      .after = NEW_CLAP_ONLY,
      .exit_code = 4},
     {.name = L"update-disk-full", .small_drive = true,
@@ -162,7 +167,7 @@ const scenario SCENARIOS[] = {
      .steps = on_selection_page({INSTALL}),
      .reports = {{SMALL_FL_FOLDER L"\\Quenthalvox_x64.dll\r\n\r\nThere is not enough free disk space on that drive.",
                   nullptr, IDCANCEL},
-                 CLAP_ONLY},
+                 CLAP_ONLY_FL_KEPT(SMALL_FL_FOLDER)},
      .after = {{CLAP64_FILE, content::build_cl64},
                {CLAP32_FILE, content::build_cl32},
                {SMALL_FL_FOLDER L"\\Quenthalvox_x64.dll", content::marker},
@@ -176,7 +181,7 @@ const scenario SCENARIOS[] = {
      .before = {{FL_FOLDER, content::link}, {ELSEWHERE L"\\Quenthalvox_x64.dll", content::marker},
                 {ELSEWHERE L"\\Quenthalvox.dll", content::marker}},
      .steps = on_selection_page({INSTALL}),
-     .reports = {{FL64_FILE L"\r\n\r\n" LINK_REFUSED, nullptr, IDCANCEL}, CLAP_ONLY},
+     .reports = {{FL64_FILE L"\r\n\r\n" LINK_REFUSED, nullptr, IDCANCEL}, CLAP_ONLY_FL_KEPT(FL_FOLDER)},
      .after = {{CLAP64_FILE, content::build_cl64}, {CLAP32_FILE, content::build_cl32}, {FL64_FILE, content::marker},
                {FL32_FILE, content::marker}, {ELSEWHERE L"\\Quenthalvox_x64.dll", content::marker},
                {ELSEWHERE L"\\Quenthalvox.dll", content::marker}},

@@ -389,6 +389,14 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
     return (node->second.read_only ? FILE_ATTRIBUTE_READONLY : link ? 0 : FILE_ATTRIBUTE_NORMAL) | link;
 }
 
+BOOL WINAPI SetFileAttributesW(LPCWSTR path, DWORD attributes) {
+    log_call("SetFileAttributesW", view(path));
+    auto node = files.nodes.find(resolved(path, false));
+    if (node == files.nodes.end()) return set_error(ERROR_FILE_NOT_FOUND);
+    node->second.read_only = attributes & FILE_ATTRIBUTE_READONLY;
+    return TRUE;
+}
+
 BOOL WINAPI RemoveDirectoryW(LPCWSTR path) {
     log_call("RemoveDirectoryW", view(path));
     std::string key = resolved(path, false);

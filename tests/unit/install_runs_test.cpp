@@ -20,7 +20,6 @@ const std::u16string FL_NOT_FOUND =
 
 const std::u16string FL_FOLDER = u"C:\\Program Files\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox";
 const std::u16string PARTLY = u"Only these files were installed:\r\n";
-const std::u16string NOTHING_INSTALLED = u"Quenthalvox was not installed.";
 const std::u16string RESTART_HOST = u"\r\nRestart your DAW to use the new version.";
 const std::u16string IN_USE = u"The file is in use. Close every program that uses it, such as your DAW, and try again.";
 const std::u16string DISK_FULL = u"There is not enough free disk space on that drive.";
@@ -40,6 +39,12 @@ std::u16string lines(std::vector<std::u16string> paths) {
     std::u16string text;
     for (const std::u16string &path : paths) text += path + u"\r\n";
     return text;
+}
+
+// The files an update did not reach, each still holding the build it had.
+std::u16string kept(std::vector<std::u16string> paths) {
+    return u"These files keep their earlier version:\r\n" + lines(paths) +
+           u"Run the installer again to update them, with your DAW closed.";
 }
 
 // Writes to path fail with error; every other write succeeds.
@@ -106,23 +111,32 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
              fake::files.add_file(FL64 + u".old", "oldest build");
              hold(FL64 + u".old", fake::Hold::loaded);
          },
-         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32})},
+         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
          EXIT_INSTALL_FAILED, {"QUENTHALVOX_X64.DLL.OLD"}},
+        {"an earlier update's old build of FL 64-bit still loaded beside it",
+         [] { fake::files.add_file(FL64 + u".old", "oldest build"), hold(FL64 + u".old", fake::Hold::loaded); }, {},
+         PLUGIN_FILES, {INSTALLED + RESTART_HOST}, EXIT_DONE, {"QUENTHALVOX_X64.DLL.OLD"}},
         {"FL 64-bit held open, Cancel", [] { hold(FL64, fake::Hold::locked); }, {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32})}, EXIT_INSTALL_FAILED},
+         {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})}, EXIT_INSTALL_FAILED},
         {"FL 64-bit held open, Retry once the holder lets go",
          [] {
              hold(FL64, fake::Hold::locked);
              fake::on_message_box = [](const fake::MessageBoxRecord &) { hold(FL64, fake::Hold::none); };
          },
          {IDRETRY}, PLUGIN_FILES, {cannot_install(FL64, IN_USE), INSTALLED}, EXIT_DONE},
-        {"FL 64-bit read-only", [] { fake::files.node(FL64)->read_only = true; }, {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, INACCESSIBLE), PARTLY + lines({CLAP64, CLAP32})}, EXIT_INSTALL_FAILED},
+        {"FL 64-bit read-only", [] { fake::files.node(FL64)->read_only = true; }, {}, PLUGIN_FILES, {INSTALLED},
+         EXIT_DONE},
+        {"FL 64-bit read-only and loaded",
+         [] {
+             fake::files.node(FL64)->read_only = true;
+             hold(FL64, fake::Hold::loaded);
+         },
+         {}, PLUGIN_FILES, {INSTALLED + RESTART_HOST}, EXIT_DONE, {"QUENTHALVOX_X64.DLL.OLD"}},
         {"disk full writing FL 64-bit", [] { write_error_at(FL64, ERROR_DISK_FULL); }, {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, DISK_FULL), PARTLY + lines({CLAP64, CLAP32})}, EXIT_INSTALL_FAILED},
+         {cannot_install(FL64, DISK_FULL), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})}, EXIT_INSTALL_FAILED},
         {"access denied creating CLAP 64-bit's new file",
          [] { fake::files.open_fails = [](std::u16string_view path) { return path == CLAP64 + u".new"; }; },
-         {IDCANCEL}, {}, {cannot_install(CLAP64, INACCESSIBLE), NOTHING_INSTALLED}, EXIT_INSTALL_FAILED},
+         {IDCANCEL}, {}, {cannot_install(CLAP64, INACCESSIBLE), kept({CLAP64})}, EXIT_INSTALL_FAILED},
         // Refused in place and again once the old file is aside: the old file goes back.
         {"the replace step failing",
          [] {
@@ -130,32 +144,32 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
                  return from == CLAP32 + u".new" && to == CLAP32 ? DWORD(ERROR_ACCESS_DENIED) : DWORD(0);
              };
          },
-         {IDCANCEL}, {CLAP64}, {cannot_install(CLAP32, INACCESSIBLE), PARTLY + lines({CLAP64})},
+         {IDCANCEL}, {CLAP64}, {cannot_install(CLAP32, INACCESSIBLE), PARTLY + lines({CLAP64}) + u"\r\n" + kept({CLAP32})},
          EXIT_INSTALL_FAILED},
         // The licence text took the first block.
         {"no memory for the second file", [] { fake::heap.fail_allocation = 3; }, {}, {CLAP64},
-         {fake::u16(TEXT_NO_MEMORY), PARTLY + lines({CLAP64})}, EXIT_INSTALL_FAILED},
+         {fake::u16(TEXT_NO_MEMORY), PARTLY + lines({CLAP64}) + u"\r\n" + kept({CLAP32})}, EXIT_INSTALL_FAILED},
         {"FL Studio gone since the page was built", [] { fake::registry.keys.clear(); }, {}, {CLAP64, CLAP32},
          {FL_NOT_FOUND, INSTALLED}, EXIT_DONE},
         {"the 32-bit CLAP folder unknown", [] { fake::remove_variable(u"COMMONPROGRAMFILES(X86)"); }, {}, {FL64, FL32},
          {INACCESSIBLE, INACCESSIBLE, INSTALLED}, EXIT_DONE},
         // Links: the user's are refused and what they lead to is left alone.
         {"the FL plug-in folder a link the user made", [] { link_elsewhere(FL_FOLDER, fake::Owner::user); },
-         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32})},
+         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
          EXIT_INSTALL_FAILED},
         {"FL Studio's folder a link the user made, FL 64-bit loaded",
          [] {
              link_elsewhere(u"C:\\Program Files\\FL", fake::Owner::user);
              hold(FL64, fake::Hold::loaded);
          },
-         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32})},
+         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
          EXIT_INSTALL_FAILED},
         {"the CLAP 64-bit file a link the user made",
          [] {
              fake::files.add_file(ELSEWHERE + u"\\Q.clap", "older build");
              fake::files.add_link(CLAP64, ELSEWHERE + u"\\Q.clap");
          },
-         {IDCANCEL}, {}, {cannot_install(CLAP64, LINK_REFUSED), NOTHING_INSTALLED}, EXIT_INSTALL_FAILED},
+         {IDCANCEL}, {}, {cannot_install(CLAP64, LINK_REFUSED), kept({CLAP64})}, EXIT_INSTALL_FAILED},
         {"the FL plug-in folder a link an administrator made",
          [] { link_elsewhere(FL_FOLDER, fake::Owner::administrators); }, {}, PLUGIN_FILES, {INSTALLED}, EXIT_DONE},
         // Whatever fails, the working build stays, and a file left beside it is named.
@@ -166,15 +180,15 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
          },
          {IDRETRY}, PLUGIN_FILES, {cannot_install(FL64, INACCESSIBLE), INSTALLED + RESTART_HOST}, EXIT_DONE,
          {"QUENTHALVOX_X64.DLL.OLD"}},
-        {"FL 64-bit read-only, its new file not deletable",
+        {"FL 64-bit held open, its new file not deletable",
          [] {
-             fake::files.node(FL64)->read_only = true;
+             hold(FL64, fake::Hold::locked);
              fake::files.delete_error = [](std::u16string_view path) {
                  return path == FL64 + u".new" ? DWORD(ERROR_ACCESS_DENIED) : DWORD(0);
              };
          },
          {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, INACCESSIBLE), PARTLY + lines({CLAP64, CLAP32}) + LEFT_BESIDE + lines({FL64 + u".new"})},
+         {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32}) + LEFT_BESIDE + lines({FL64 + u".new"})},
          EXIT_INSTALL_FAILED, {"QUENTHALVOX_X64.DLL.NEW"}},
         {"FL 64-bit loaded, no removal at restart",
          [] {

@@ -141,6 +141,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE file);
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 DWORD WINAPI GetFileAttributesW(LPCWSTR path);
+BOOL WINAPI SetFileAttributesW(LPCWSTR path, DWORD attributes);
 BOOL WINAPI DeleteFileW(LPCWSTR path);
 BOOL WINAPI RemoveDirectoryW(LPCWSTR path);
 DWORD WINAPI GetLastError();
