@@ -11,12 +11,8 @@ using namespace target_test;
 
 namespace {
 
-const std::u16string COMMON = u"C:\\Program Files\\Common Files";
-const std::u16string COMMON_X86 = u"C:\\Program Files (x86)\\Common Files";
 const std::u16string SUFFIX_64 = u"\\CLAP\\Quenthalvox.clap";
 const std::u16string SUFFIX_32 = u"\\CLAP\\Quenthalvox (32-bit).clap";
-const std::u16string TEXT_INACCESSIBLE =
-    u"The installation folder was inaccessible. Quenthalvox could not be installed.";
 
 // A value of exactly length units; from three units on, an absolute path.
 std::u16string value_of_length(size_t length) {
@@ -27,12 +23,9 @@ std::u16string value_of_length(size_t length) {
 class ClapTarget : public testing::Test {
 protected:
     void SetUp() override {
-        install_failed = 0;
-        fake::set_variable(u"COMMONPROGRAMFILES", COMMON);
-        fake::set_variable(u"COMMONPROGRAMFILES(X86)", COMMON_X86);
+        set_common_files();
         install_payload();
     }
-    void TearDown() override { install_failed = 0; }
 };
 
 TEST(FakeEnvironment, ReportsLengthsAsTheSystemDoes) {
@@ -124,7 +117,7 @@ TEST_P(ClapVariable, InstallUsesOnlyAnAcceptedValue) {
     const VariableCase &c = GetParam();
     clap_target(PAGE, 0, c.x86 ? 1 : 0);
     if (!c.accepted) {
-        expect_one_report(TEXT_INACCESSIBLE);
+        expect_one_report(INACCESSIBLE);
         EXPECT_TRUE(file_system_calls().empty());
         EXPECT_TRUE(fake::calls_named("HeapAlloc").empty());
         EXPECT_EQ(install_failed, 0);
@@ -166,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ClapTarget, SixtyFourBitInstallNeedsTheX86VariableToo) {
     fake::remove_variable(u"COMMONPROGRAMFILES(X86)");
     clap_target(PAGE, 0, 0);
-    expect_one_report(TEXT_INACCESSIBLE);
+    expect_one_report(INACCESSIBLE);
     EXPECT_TRUE(file_system_calls().empty());
     EXPECT_FALSE(fake::files.is_folder(COMMON + u"\\CLAP"));
     EXPECT_EQ(install_failed, 0);
@@ -188,7 +181,7 @@ TEST_F(ClapTarget, InstallAfterAnEarlierFailureExtractsNothing) {
 TEST_F(ClapTarget, AFailedWriteIsReportedOnceByTheExtraction) {
     fake::files.open_fails = [](std::u16string_view) { return true; };
     clap_target(PAGE, 0, 0);
-    expect_cannot_install(COMMON + SUFFIX_64, TEXT_INACCESSIBLE);
+    expect_cannot_install(COMMON + SUFFIX_64, INACCESSIBLE);
     EXPECT_EQ(install_failed, 1);
 }
 

@@ -16,8 +16,6 @@ const std::u16string FL_FOLDER = u"C:\\Program Files\\Image-Line\\FL Studio 21";
 const std::u16string PLUGIN_FOLDER = u"\\Plugins\\Fruity\\Effects\\Quenthalvox";
 const std::u16string DLL_64 = PLUGIN_FOLDER + u"\\Quenthalvox_x64.dll";
 const std::u16string DLL_32 = PLUGIN_FOLDER + u"\\Quenthalvox.dll";
-const std::u16string TEXT_NOT_FOUND =
-    u"No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
 
 // A value of exactly length units ending in a backslash, so that its folder
 // part is as long as a value of that length allows.
@@ -26,11 +24,9 @@ std::u16string value_of_length(size_t length) { return u"C:\\" + std::u16string(
 class FlStudioTarget : public testing::Test {
 protected:
     void SetUp() override {
-        install_failed = 0;
         install_payload();
         fake::registry.set_string(KEY, u"FL Studio", FL_FOLDER + u"\\FL64.exe");
     }
-    void TearDown() override { install_failed = 0; }
 };
 
 TEST(FakeRegistry, ReadsPlainStringsAsTheSystemDoes) {
@@ -128,7 +124,7 @@ protected:
 
 TEST_P(FlStudioAbsent, InstallReportsOnceAndWritesNothing) {
     fl_studio_target(PAGE, 0);
-    expect_one_report(TEXT_NOT_FOUND);
+    expect_one_report(FL_NOT_FOUND);
     EXPECT_TRUE(file_system_calls().empty());
     EXPECT_EQ(install_failed, 0);
     EXPECT_EQ(fake::registry.open_keys(), 0u);
@@ -215,7 +211,7 @@ TEST_F(FlStudioTarget, AnEarlierFailureLeavesRegistryAndFilesAlone) {
 TEST_F(FlStudioTarget, AFailed64BitDllLeavesThe32BitDllUnwritten) {
     fake::files.open_fails = [](std::u16string_view path) { return path == FL_FOLDER + DLL_64 + u".new"; };
     fl_studio_target(PAGE, 0);
-    expect_cannot_install(FL_FOLDER + DLL_64, u"The installation folder was inaccessible. Quenthalvox could not be installed.");
+    expect_cannot_install(FL_FOLDER + DLL_64, INACCESSIBLE);
     EXPECT_TRUE(files_put_in_place().empty());
     EXPECT_FALSE(fake::files.is_file(FL_FOLDER + DLL_32));
     EXPECT_EQ(install_failed, 1);

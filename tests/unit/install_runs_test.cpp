@@ -7,6 +7,7 @@
 #include "target_test_support.h"
 
 using namespace installer_run;
+using namespace target_test;
 
 namespace {
 
@@ -15,15 +16,12 @@ const std::u16string CLAP32 = u"C:\\Program Files (x86)\\Common Files\\CLAP\\Que
 const std::u16string FL64 = u"C:\\Program Files\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox\\Quenthalvox_x64.dll";
 const std::u16string FL32 = u"C:\\Program Files\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox\\Quenthalvox.dll";
 const std::u16string INSTALLED = u"The installation finished successfully.\r\nPlease scan for new plugins in your DAW.";
-const std::u16string FL_NOT_FOUND =
-    u"No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
 
 const std::u16string FL_FOLDER = u"C:\\Program Files\\FL\\Plugins\\Fruity\\Effects\\Quenthalvox";
 const std::u16string PARTLY = u"Only these files were installed:\r\n";
 const std::u16string RESTART_HOST = u"\r\nRestart your DAW to use the new version.";
 const std::u16string IN_USE = u"The file is in use. Close every program that uses it, such as your DAW, and try again.";
 const std::u16string DISK_FULL = u"There is not enough free disk space on that drive.";
-const std::u16string INACCESSIBLE = fake::u16(TEXT_FOLDER_INACCESSIBLE);
 const std::u16string LINK_REFUSED = u"Skipped: the folder is a link the installer does not follow.";
 const std::u16string LEFT_BESIDE = u"\r\n\r\nLeft beside the plug-in until you run the installer again:\r\n";
 const std::u16string ELSEWHERE = u"C:\\Users\\Ana\\Elsewhere";
@@ -265,8 +263,7 @@ TEST(InstallRun, LocksThePageWhileTheWorkerRunsAndEscapeCannotEndIt) {
 
 // Without a worker the page goes back to choosing, so the user can try again.
 TEST(InstallRun, AWorkerThatCannotStartLeavesThePageAsItWasAndSaysSo) {
-    fake::set_variable(u"COMMONPROGRAMFILES", u"C:\\Program Files\\Common Files");
-    fake::set_variable(u"COMMONPROGRAMFILES(X86)", u"C:\\Program Files (x86)\\Common Files");
+    set_common_files();
     target_test::install_payload();
     fake::user.thread_fails = true;
     EXPECT_EQ(run([](HWND page) {

@@ -13,6 +13,7 @@
 #include "payload/extract.h"
 #include "fake.h"
 #include "installer/selection_page.h"
+#include "target_test_support.h"
 
 extern "C" void WINAPI installer_entry();
 
@@ -36,8 +37,7 @@ inline void fresh_process() {
 inline void add_hosts() {
     fake::set_known_folder(FOLDERID_ProgramFiles, u"C:\\Program Files");
     fake::set_known_folder(FOLDERID_ProgramFilesX86, u"C:\\Program Files (x86)");
-    fake::set_variable(u"COMMONPROGRAMFILES", u"C:\\Program Files\\Common Files");
-    fake::set_variable(u"COMMONPROGRAMFILES(X86)", u"C:\\Program Files (x86)\\Common Files");
+    target_test::set_common_files();
     fake::registry.set_string(FL_KEY, u"FL Studio", u"C:\\Program Files\\FL\\FL64.exe");
 }
 

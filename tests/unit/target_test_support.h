@@ -1,5 +1,6 @@
 // Shared by the install target tests: a small archive of the four entries the
-// targets extract, and readers of what reached the file system and the user.
+// targets extract, the common files folders, the reports several of them
+// expect, and readers of what reached the file system and the user.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +15,20 @@
 namespace target_test {
 
 inline HWND const PAGE = reinterpret_cast<HWND>(0x5E1EC7);
+
+// The common files folders of both widths, where the CLAP folders lie.
+inline const std::u16string COMMON = u"C:\\Program Files\\Common Files";
+inline const std::u16string COMMON_X86 = u"C:\\Program Files (x86)\\Common Files";
+inline void set_common_files() {
+    fake::set_variable(u"COMMONPROGRAMFILES", COMMON);
+    fake::set_variable(u"COMMONPROGRAMFILES(X86)", COMMON_X86);
+}
+
+// Reports expected word for word by the target tests and the runs.
+inline const std::u16string INACCESSIBLE =
+    u"The installation folder was inaccessible. Quenthalvox could not be installed.";
+inline const std::u16string FL_NOT_FOUND =
+    u"No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
 
 // Each entry's bytes name the entry, so a written file proves which one it came from.
 inline std::string bytes_of(const std::string &entry_name) { return "contents of " + entry_name + "\n"; }
