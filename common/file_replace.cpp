@@ -150,6 +150,11 @@ removal take_away(const WCHAR *path, DWORD *error) {
 
 }  // namespace
 
+void delete_if_free(WCHAR *path) {
+    if (!hold_folders(path, false)) DeleteFileW(path);
+    release_folders();
+}
+
 bool is_in_use_error(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
 }

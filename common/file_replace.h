@@ -38,5 +38,8 @@ enum removal { FILE_REMOVED, FILE_REMOVED_AT_RESTART, FILE_LEFT, FILE_LEFT_ASIDE
 // at path or, for FILE_LEFT_ASIDE, at <path>.old. For both, *error says why.
 removal remove_file(WCHAR *path, DWORD *error);
 
+// Deletes path, a file this run moved aside, unless a program still holds it.
+void delete_if_free(WCHAR *path);
+
 // Another program holds the file.
 bool is_in_use_error(DWORD error);

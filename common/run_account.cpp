@@ -6,9 +6,10 @@
 WCHAR installed_files[1300];
 WCHAR files_kept[1300];
 WCHAR files_left_beside[2600];
+WCHAR old_builds_at_restart[1300];
+WCHAR old_builds_left[1300];
 WCHAR files_at_restart[5700];
 WCHAR files_left[7400];
-BYTE old_build_in_use;
 
 void account_line(WCHAR *list, const WCHAR *text) {
     wide_append(list, text);
@@ -21,15 +22,28 @@ void account_kept(const WCHAR *path) {
 
 namespace {
 
-void account_side(const WCHAR *path, const WCHAR *suffix) {
-    wide_append(files_left_beside, path);
-    account_line(files_left_beside, suffix);
+void account_side(WCHAR *list, const WCHAR *path, const WCHAR *suffix) {
+    wide_append(list, path);
+    account_line(list, suffix);
 }
+
+// The longest path and its side name.
+WCHAR one_path[320];
 
 }  // namespace
 
 void account_left_beside(const WCHAR *path, DWORD left) {
-    if (left & OLD_BUILD_HELD) old_build_in_use = 1;
-    if (left & (OLD_BUILD_LEFT | OLD_BUILD_STRANDED)) account_side(path, ASIDE_SUFFIX);
-    if (left & NEW_FILE_LEFT) account_side(path, NEW_SUFFIX);
+    if (left & OLD_BUILD_HELD) account_side(left & OLD_BUILD_LEFT ? old_builds_left : old_builds_at_restart, path, ASIDE_SUFFIX);
+    if (left & OLD_BUILD_STRANDED) account_side(files_left_beside, path, ASIDE_SUFFIX);
+    if (left & NEW_FILE_LEFT) account_side(files_left_beside, path, NEW_SUFFIX);
+}
+
+void for_each_path(const WCHAR *list, void (*act)(WCHAR *path)) {
+    while (*list) {
+        DWORD length = 0;
+        while (list[length] != L'\r') one_path[length] = list[length], ++length;
+        one_path[length] = 0;
+        act(one_path);
+        list += length + 2;
+    }
 }

@@ -10,13 +10,18 @@
 extern WCHAR installed_files[1300];
 extern WCHAR files_kept[1300];  // not updated: each keeps the build it had
 extern WCHAR files_left_beside[2600];
+// The old builds this run moved aside while a host held them, set to go at the
+// next restart or left for a later run.
+extern WCHAR old_builds_at_restart[1300];
+extern WCHAR old_builds_left[1300];
 extern WCHAR files_at_restart[5700];
 extern WCHAR files_left[7400];
-// Set when a replaced plug-in was still loaded by a running host.
-extern BYTE old_build_in_use;
 
 void account_line(WCHAR *list, const WCHAR *text);
 // Notes that the file at path, if there is one, keeps its earlier build.
 void account_kept(const WCHAR *path);
 // Notes what a replacement of path left beside it (file_replace's flags).
 void account_left_beside(const WCHAR *path, DWORD left);
+
+// Calls act with each path of list, in a buffer of its own that act may change.
+void for_each_path(const WCHAR *list, void (*act)(WCHAR *path));

@@ -47,6 +47,13 @@ void resume_choosing(HWND page) {
     show_error(page, TEXT_NOT_STARTED);
 }
 
+// The old builds of the run still on the disk.
+WCHAR old_builds_there[1300];
+
+void note_if_there(WCHAR *path) {
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) account_line(old_builds_there, path);
+}
+
 // After a failure the user learns which files are new, which keep the
 // build they had and what to do about them; a file that was not there before
 // is simply not installed.
@@ -71,9 +78,16 @@ const WCHAR *install_report() {
     } else {
         failure_report();
     }
-    if (old_build_in_use) ascii_append(closing_report, TEXT_RESTART_HOST);
-    if (files_left_beside[0]) {
+    // What a host still holds is found on the disk: a Retry may have cleared it.
+    old_builds_there[0] = 0;
+    for_each_path(old_builds_at_restart, note_if_there);
+    for_each_path(old_builds_left, note_if_there);
+    if (old_builds_there[0]) ascii_append(closing_report, TEXT_RESTART_HOST);
+    old_builds_there[0] = 0;
+    for_each_path(old_builds_left, note_if_there);
+    if (old_builds_there[0] || files_left_beside[0]) {
         ascii_append(closing_report, TEXT_LEFT_BESIDE);
+        wide_append(closing_report, old_builds_there);
         wide_append(closing_report, files_left_beside);
     }
     return closing_report;

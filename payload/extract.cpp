@@ -21,7 +21,12 @@ bool ask_to_retry(HWND owner, const WCHAR *path, DWORD error) {
     wide_append(report, path);
     wide_append(report, L"\r\n\r\n");
     ascii_append(report, cause_text(error, TEXT_FOLDER_INACCESSIBLE));
-    return MessageBoxW(owner, report, nullptr, MB_RETRYCANCEL) == IDRETRY;
+    if (MessageBoxW(owner, report, nullptr, MB_RETRYCANCEL) != IDRETRY) return false;
+    // The old builds this run moved aside take room the next attempt may need:
+    // those no host holds any more go first.
+    for_each_path(old_builds_at_restart, delete_if_free);
+    for_each_path(old_builds_left, delete_if_free);
+    return true;
 }
 
 }  // namespace

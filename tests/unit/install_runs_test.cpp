@@ -188,6 +188,17 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
          {IDCANCEL}, {CLAP64, CLAP32},
          {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32}) + LEFT_BESIDE + lines({FL64 + u".new"})},
          EXIT_INSTALL_FAILED, {"QUENTHALVOX_X64.DLL.NEW"}},
+        {"FL 64-bit loaded, the disk full for FL 32-bit, Retry once the DAW is closed",
+         [] {
+             hold(FL64, fake::Hold::loaded);
+             write_error_at(FL32, ERROR_DISK_FULL);
+             fake::on_message_box = [](const fake::MessageBoxRecord &) {
+                 if (fake::FileNode *old = fake::files.node(FL64 + u".old")) old->hold = fake::Hold::none;
+                 fake::files.open_fails = nullptr;
+                 fake::files.write_error = 0;
+             };
+         },
+         {IDRETRY}, PLUGIN_FILES, {cannot_install(FL32, DISK_FULL), INSTALLED}, EXIT_DONE},
         {"FL 64-bit loaded, no removal at restart",
          [] {
              hold(FL64, fake::Hold::loaded);
@@ -228,9 +239,11 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
         std::vector<std::string> found = names_in_folders();
         std::sort(found.begin(), found.end());
         EXPECT_EQ(found, names);
-        // An old build goes at the next restart exactly where the DAW must restart and none is left beside.
-        EXPECT_EQ(fake::files.removed_at_restart.size(), c.reports.back().find(RESTART_HOST) != std::u16string::npos &&
-                                                             c.reports.back().find(LEFT_BESIDE) == std::u16string::npos);
+        // The hint to restart the DAW comes exactly with an old build of the run still beside a file.
+        bool aside = std::any_of(found.begin(), found.end(), [](const std::string &name) {
+            return name.size() > 4 && name.compare(name.size() - 4, 4, ".OLD") == 0;
+        });
+        EXPECT_EQ(c.reports.back().find(RESTART_HOST) != std::u16string::npos, aside && c.exit == EXIT_DONE);
         EXPECT_EQ(report_texts(), c.reports);
         for (const fake::MessageBoxRecord &box : fake::message_boxes) {
             bool closing = &box == &fake::message_boxes.back();

@@ -26,8 +26,7 @@ const std::u16string FL_KEY = u"SOFTWARE\\Image-Line\\Shared\\Paths";
 inline void fresh_process() {
     fake::reset();
     install_failed = 0;
-    installed_files[0] = files_kept[0] = files_left_beside[0] = files_at_restart[0] = files_left[0] = 0;
-    old_build_in_use = 0;
+    installed_files[0] = files_kept[0] = files_left_beside[0] = old_builds_at_restart[0] = old_builds_left[0] = files_at_restart[0] = files_left[0] = 0;
     available_targets = 0;
     selected_targets = 0;
 }
