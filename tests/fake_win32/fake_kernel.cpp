@@ -62,22 +62,14 @@ bool held_against_delete(const std::string &key) {
 
 // The path with every link on the way followed, and the last name's too
 // when follow_last; as Windows does, links lead on to links.
-std::string resolve(std::string key, bool follow_last) {
-    for (int hops = 0; hops < 32; ++hops) {
-        bool followed = false;
-        for (size_t cut = key.find('\\');; cut = key.find('\\', cut + 1)) {
-            bool last = cut == std::string::npos;
-            auto node = files.nodes.find(key.substr(0, cut));
-            if (node != files.nodes.end() && !node->second.link_to.empty() && (!last || follow_last)) {
-                key = node->second.link_to + (last ? "" : key.substr(cut));
-                followed = true;
-                break;
-            }
-            if (last) break;
-        }
-        if (!followed) return key;
+std::string resolve(const std::string &key, bool follow_last) {
+    for (size_t cut = key.find('\\');; cut = key.find('\\', cut + 1)) {
+        auto node = files.nodes.find(key.substr(0, cut));
+        bool last = cut == std::string::npos;
+        if (node != files.nodes.end() && !node->second.link_to.empty() && (!last || follow_last))
+            return resolve(node->second.link_to + (last ? "" : key.substr(cut)), follow_last);
+        if (last) return key;
     }
-    return key;
 }
 
 std::string resolved(LPCWSTR path, bool follow_last) { return resolve(normalise_path(view(path)), follow_last); }
@@ -458,9 +450,8 @@ DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWO
 
 int WINAPI CompareStringOrdinal(LPCWSTR first, int first_length, LPCWSTR second, int second_length, BOOL ignore_case) {
     auto text = [ignore_case](LPCWSTR units, int length) {
-        std::u16string folded = length < 0 ? u16(units) : std::u16string(view(units).substr(0, size_t(length)));
-        for (char16_t &unit : folded) unit = ignore_case && unit >= u'a' && unit <= u'z' ? char16_t(unit - 32) : unit;
-        return folded;
+        std::u16string all = u16(units).substr(0, length < 0 ? std::u16string::npos : size_t(length));
+        return ignore_case ? u16(normalise_path(all)) : all;  // ASCII case, as the product's paths have
     };
     int order = text(first, first_length).compare(text(second, second_length));
     return order < 0 ? CSTR_LESS_THAN : order > 0 ? CSTR_GREATER_THAN : CSTR_EQUAL;

@@ -58,23 +58,18 @@ void hold(const std::u16string &path, fake::Hold how) { fake::files.node(path)->
 // Turns folder into a link to a folder elsewhere that holds the same files.
 void link_elsewhere(const std::u16string &folder, fake::Owner owner) {
     std::string key = fake::normalise_path(folder);
-    for (auto node = fake::files.nodes.begin(); node != fake::files.nodes.end();)
-        if (node->first.compare(0, key.size(), key) == 0) {
-            std::string below = node->first.substr(key.size());
-            if (!node->second.is_folder) fake::files.add_file(ELSEWHERE + fake::u16(below), node->second.bytes);
-            node = fake::files.nodes.erase(node);
-        } else {
-            ++node;
-        }
+    for (auto node = fake::files.nodes.lower_bound(key); node != fake::files.nodes.end() && node->first.rfind(key, 0) == 0;) {
+        if (!node->second.is_folder) fake::files.add_file(ELSEWHERE + fake::u16(node->first.substr(key.size())), node->second.bytes);
+        node = fake::files.nodes.erase(node);
+    }
     fake::files.add_link(folder, ELSEWHERE, owner);
 }
 
-// Moving the new file into place fails once, and so does moving the old build back.
-void first_moves_fail(const std::u16string &path) {
+// Every move to path fails: putting a new build in place, and the old one back.
+void moves_to_fail(const std::u16string &path) {
     fake::files.move_error = [path](std::u16string_view, std::u16string_view to) {
         return to == path ? DWORD(ERROR_ACCESS_DENIED) : DWORD(0);
     };
-    fake::on_message_box = [](const fake::MessageBoxRecord &) { fake::files.move_error = nullptr; };
 }
 
 std::vector<std::string> names_in_folders() {
@@ -174,7 +169,8 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
         {"moving FL 64-bit into place and back failing, then Retry",
          [] {
              hold(FL64, fake::Hold::loaded);
-             first_moves_fail(FL64);
+             moves_to_fail(FL64);
+             fake::on_message_box = [](const fake::MessageBoxRecord &) { fake::files.move_error = nullptr; };
          },
          {IDRETRY}, PLUGIN_FILES, {cannot_install(FL64, INACCESSIBLE), INSTALLED + RESTART_HOST}, EXIT_DONE,
          {"QUENTHALVOX_X64.DLL.OLD"}},
@@ -341,9 +337,7 @@ TEST(UninstallRun, RemovesEveryTargetAndTellsWhatCouldNotGo) {
          [] {
              hold(FL64, fake::Hold::loaded);
              fake::files.restart_removal_fails = true;
-             fake::files.move_error = [](std::u16string_view, std::u16string_view to) {
-                 return to == FL64 ? DWORD(ERROR_ACCESS_DENIED) : DWORD(0);
-             };
+             moves_to_fail(FL64);
          },
          {ASIDE}, LEFT + lines({ASIDE, IN_USE}), EXIT_UNINSTALL_INCOMPLETE},
         {"the FL plug-in folder a link the user made", [] { link_elsewhere(FL_FOLDER, fake::Owner::user); },

@@ -150,9 +150,7 @@ int WINAPI CompareStringOrdinal(LPCWSTR first, int first_length, LPCWSTR second,
                                 BOOL ignore_case);
 
 typedef enum _PROCESS_MITIGATION_POLICY { ProcessRedirectionTrustPolicy = 16 } PROCESS_MITIGATION_POLICY;
-typedef struct _PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY {
-    DWORD EnforceRedirectionTrust : 1;
-} PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY;
+typedef struct { DWORD EnforceRedirectionTrust : 1; } PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY;
 BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size);
 
 // Security: the owner of a file or folder.
