@@ -30,12 +30,11 @@ void replace_all(std::wstring &text, const std::wstring &from, const std::wstrin
 }
 
 std::wstring unix_path(const std::wstring &path) {
-    typedef char *(CDECL * unix_name)(LPCWSTR);
     FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
-    auto name = reinterpret_cast<unix_name>(reinterpret_cast<void (*)()>(found));
-    const char *unix_name_of = name ? name(path.c_str()) : nullptr;
-    if (!unix_name_of) abort_run("cannot find a path's Unix name");
-    return L"'" + std::wstring(unix_name_of, unix_name_of + strlen(unix_name_of)) + L"'";
+    auto unix_name = reinterpret_cast<char *(CDECL *)(LPCWSTR)>(reinterpret_cast<void (*)()>(found));
+    const char *name = found ? unix_name(path.c_str()) : nullptr;
+    if (!name) abort_run("cannot find a path's Unix name");
+    return L"'" + std::wstring(name, name + strlen(name)) + L"'";
 }
 
 // Wine makes no links itself (CreateSymbolicLinkW does nothing), but starts a
@@ -50,10 +49,8 @@ void unix_shell(const std::wstring &command, const std::wstring &link, bool link
         abort_run("cannot start the shell to plant or remove a link");
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    for (int tries = 0; is_link(link) != link_wanted; ++tries) {
+    for (int tries = 0; is_link(link) != link_wanted; ++tries, Sleep(50))
         if (tries == 100) abort_run("the shell did not plant or remove a link");
-        Sleep(50);
-    }
 }
 
 void delete_tree(const std::wstring &path) {
@@ -142,9 +139,9 @@ void place(const entry &e) {
         if (!CopyFileW(holder_program().c_str(), path.c_str(), FALSE)) abort_run("cannot copy the plug-in holder");
         break;
     case content::link:
+        create_folders(expand(ELSEWHERE));
         create_folders(path.substr(0, path.rfind(L'\\')));
-        create_folders(expand(L"{S}\\Elsewhere"));
-        unix_shell(L"ln -s " + unix_path(expand(L"{S}\\Elsewhere")), path, true);
+        unix_shell(L"ln -s " + unix_path(expand(ELSEWHERE)), path, true);
         break;
     default: abort_run("a scenario can only leave folders, marker files, images and links beforehand");
     }

@@ -28,11 +28,10 @@ const report SUCCESS_RESTART = {L"The installation finished successfully.\r\nPle
                                 L"\r\nRestart your DAW to use the new version.",
                                 PRODUCT};
 // After a cancelled update of the FL Studio DLLs in `folder`: the CLAP files are new, the DLLs keep their build.
-#define CLAP_ONLY_FL_KEPT(folder)                                                                              \
+#define CLAP_ONLY_FL_KEPT(folder)                                                                             \
     {L"Only these files were installed:\r\n" CLAP64_FILE L"\r\n" CLAP32_FILE L"\r\n\r\nThese files keep their earlier " \
-     L"version:\r\n" folder L"\\Quenthalvox_x64.dll\r\n" folder L"\\Quenthalvox.dll\r\nRun the installer again to "     \
-     L"update them, with your DAW closed.",                                                                  \
-     PRODUCT}
+     L"version:\r\n" folder L"\\Quenthalvox_x64.dll\r\n" folder L"\\Quenthalvox.dll\r\n"                              \
+     L"Run the installer again to update them, with your DAW closed.", PRODUCT}
 
 step shot(const wchar_t *suffix = L"") { return {act::shot, 0, suffix}; }
 step click(int id) { return {act::click, id, nullptr}; }
@@ -191,8 +190,7 @@ const scenario SCENARIOS[] = {
                 {FL32_FILE, content::marker}, {STANDALONE, content::marker}},
      .steps = on_selection_page({click(ID_UNINSTALL)}),
      .reports = {{L"These files could not be removed:\r\n" FL64_FILE L"\r\n" LINK_REFUSED L"\r\n" FL32_FILE
-                  L"\r\n" LINK_REFUSED L"\r\n" STANDALONE L"\r\n" LINK_REFUSED L"\r\n",
-                  PRODUCT}},
+                  L"\r\n" LINK_REFUSED L"\r\n" STANDALONE L"\r\n" LINK_REFUSED L"\r\n", PRODUCT}},
      .after = {{FL64_FILE, content::marker}, {FL32_FILE, content::marker}, {STANDALONE, content::marker},
                {FL_FOLDER L"\\Quenthalvox Standalone.exe", content::marker},  // both links lead to one folder
                {ELSEWHERE L"\\Quenthalvox_x64.dll", content::marker}, {ELSEWHERE L"\\Quenthalvox.dll", content::marker},

@@ -46,17 +46,13 @@ bool parent_exists(const std::string &key) {
     return parent.empty() ? !is_drive(key) : folder_exists(parent);
 }
 
+// Written by the product, or held (sharing no delete), which also keeps
+// every folder above it from being renamed or deleted.
 bool open_by_product(const std::string &key) {
     for (auto &open : files.handles)
         if (open.second == key) return true;
-    return false;
-}
-
-// Held open by the product (which shares no delete): it can be neither
-// renamed nor deleted, and nothing above it can be renamed either.
-bool held_against_delete(const std::string &key) {
     for (auto &open : files.held)
-        if (open.second == key || open.second.compare(0, key.size() + 1, key + "\\") == 0) return true;
+        if (open.second == key || open.second.rfind(key + "\\", 0) == 0) return true;
     return false;
 }
 
@@ -329,7 +325,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR path) {
     auto node = files.nodes.find(key);
     if (node == files.nodes.end()) return set_error(ERROR_FILE_NOT_FOUND);
     if (node->second.is_folder) return set_error(ERROR_ACCESS_DENIED);
-    if (open_by_product(key) || held_against_delete(key)) return set_error(ERROR_SHARING_VIOLATION);
+    if (open_by_product(key)) return set_error(ERROR_SHARING_VIOLATION);
     if (files.delete_error)
         if (DWORD error = files.delete_error(view(path))) return set_error(error);
     if (DWORD error = held_error(node->second)) return set_error(error);
@@ -354,8 +350,7 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     if (!parent_exists(target_key)) return set_error(ERROR_PATH_NOT_FOUND);
     if (files.move_error)
         if (DWORD error = files.move_error(view(from), view(to))) return set_error(error);
-    if (open_by_product(key) || held_against_delete(key) || source->second.hold == Hold::locked)
-        return set_error(ERROR_SHARING_VIOLATION);
+    if (open_by_product(key) || source->second.hold == Hold::locked) return set_error(ERROR_SHARING_VIOLATION);
     auto target = files.nodes.find(target_key);
     if (target != files.nodes.end() && target_key != key) {
         if (!(flags & MOVEFILE_REPLACE_EXISTING)) return set_error(ERROR_ALREADY_EXISTS);
@@ -394,7 +389,7 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR path) {
     std::string key = resolved(path, false);
     auto node = files.nodes.find(key);
     if (node == files.nodes.end() || !node->second.is_folder) return set_error(ERROR_PATH_NOT_FOUND);
-    if (held_against_delete(key)) return set_error(ERROR_SHARING_VIOLATION);
+    if (open_by_product(key)) return set_error(ERROR_SHARING_VIOLATION);
     if (node->second.link_to.empty() && has_children(key)) return set_error(ERROR_DIR_NOT_EMPTY);
     files.nodes.erase(node);
     return TRUE;

@@ -52,8 +52,7 @@ extern Heap heap;
 // sharing (nothing can be done to it).
 enum class Hold { none, loaded, locked };
 
-// Who owns a file or folder.
-enum class Owner { user, administrators };
+enum class Owner { user, administrators };  // who owns a file or folder
 
 struct FileNode {
     bool is_folder = false;

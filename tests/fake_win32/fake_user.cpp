@@ -440,13 +440,11 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     auto as_farproc = [](auto function) { return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function)); };
     if (module == user32_module && user.has_dpi_function && std::strcmp(name, "SetProcessDpiAwarenessContext") == 0)
         return as_farproc(&set_dpi_awareness_context);
-    if (module == kernel32_module && user.has_dll_directories_function &&
-        std::strcmp(name, "SetDefaultDllDirectories") == 0)
-        return as_farproc(&SetDefaultDllDirectories);
-    // A system old enough to lack the first lacks the second too.
-    if (module == kernel32_module && user.has_dll_directories_function &&
-        std::strcmp(name, "SetProcessMitigationPolicy") == 0)
-        return as_farproc(&SetProcessMitigationPolicy);
+    // A system old enough to lack the one lacks the other too.
+    if (module == kernel32_module && user.has_dll_directories_function) {
+        if (!std::strcmp(name, "SetDefaultDllDirectories")) return as_farproc(&SetDefaultDllDirectories);
+        if (!std::strcmp(name, "SetProcessMitigationPolicy")) return as_farproc(&SetProcessMitigationPolicy);
+    }
     return nullptr;
 }
 

@@ -141,7 +141,8 @@ TEST_F(Extract, AFileThatCannotBeWrittenLeavesTheOldOneAndOffersToTryAgain) {
         const char16_t *cause;
         std::vector<std::string> order;  // of the calls below
     } cases[] = {
-        {"cannot be created", [] { fake::files.open_fails = [](std::u16string_view path) { return path == u"C:\\Fx\\Q.dll.new"; }; },
+        {"cannot be created",
+         [] { fake::files.open_fails = [](std::u16string_view path) { return path == u"C:\\Fx\\Q.dll.new"; }; },
          INACCESSIBLE, {"DeleteFileW", "CloseHandle", "MessageBoxW"}},
         {"write fails", [] { fake::files.write_error = ERROR_WRITE_FAULT; }, INACCESSIBLE,
          {"WriteFile", "CloseHandle", "DeleteFileW", "CloseHandle", "MessageBoxW"}},

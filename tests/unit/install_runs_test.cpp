@@ -120,10 +120,7 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
         {"FL 64-bit read-only", [] { fake::files.node(FL64)->read_only = true; }, {}, PLUGIN_FILES, {INSTALLED},
          EXIT_DONE},
         {"FL 64-bit read-only and loaded",
-         [] {
-             fake::files.node(FL64)->read_only = true;
-             hold(FL64, fake::Hold::loaded);
-         },
+         [] { fake::files.node(FL64)->read_only = true, hold(FL64, fake::Hold::loaded); },
          {}, PLUGIN_FILES, {INSTALLED + RESTART_HOST}, EXIT_DONE, {"QUENTHALVOX_X64.DLL.OLD"}},
         {"disk full writing FL 64-bit", [] { write_error_at(FL64, ERROR_DISK_FULL); }, {IDCANCEL}, {CLAP64, CLAP32},
          {cannot_install(FL64, DISK_FULL), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})}, EXIT_INSTALL_FAILED},
@@ -151,10 +148,7 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
          {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
          EXIT_INSTALL_FAILED},
         {"FL Studio's folder a link the user made, FL 64-bit loaded",
-         [] {
-             link_elsewhere(u"C:\\Program Files\\FL", fake::Owner::user);
-             hold(FL64, fake::Hold::loaded);
-         },
+         [] { link_elsewhere(u"C:\\Program Files\\FL", fake::Owner::user), hold(FL64, fake::Hold::loaded); },
          {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
          EXIT_INSTALL_FAILED},
         {"the CLAP 64-bit file a link the user made",
@@ -196,17 +190,11 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
          },
          {IDRETRY}, PLUGIN_FILES, {cannot_install(FL32, DISK_FULL), INSTALLED}, EXIT_DONE},
         {"FL 64-bit loaded, no removal at restart",
-         [] {
-             hold(FL64, fake::Hold::loaded);
-             fake::files.restart_removal_fails = true;
-         },
+         [] { hold(FL64, fake::Hold::loaded), fake::files.restart_removal_fails = true; },
          {}, PLUGIN_FILES, {INSTALLED + RESTART_HOST + LEFT_BESIDE + lines({FL64 + u".old"})}, EXIT_DONE,
          {"QUENTHALVOX_X64.DLL.OLD"}},
         {"FL 64-bit loaded, outside the Program Files folders",
-         [] {
-             hold(FL64, fake::Hold::loaded);
-             fake::remove_known_folder(FOLDERID_ProgramFiles);
-         },
+         [] { hold(FL64, fake::Hold::loaded), fake::remove_known_folder(FOLDERID_ProgramFiles); },
          {}, PLUGIN_FILES, {INSTALLED + RESTART_HOST + LEFT_BESIDE + lines({FL64 + u".old"})}, EXIT_DONE,
          {"QUENTHALVOX_X64.DLL.OLD"}},
     };
@@ -316,22 +304,13 @@ TEST(UninstallRun, RemovesEveryTargetAndTellsWhatCouldNotGo) {
         {"FL 64-bit loaded by a host", [] { hold(FL64, fake::Hold::loaded); }, {ASIDE},
          UNINSTALLED + u"\r\n\r\n" + AT_RESTART + lines({FL64}), EXIT_DONE, {fake::normalise_path(ASIDE)}},
         {"FL 64-bit loaded, no removal at restart",
-         [] {
-             hold(FL64, fake::Hold::loaded);
-             fake::files.restart_removal_fails = true;
-         },
+         [] { hold(FL64, fake::Hold::loaded), fake::files.restart_removal_fails = true; },
          {FL64}, LEFT + lines({FL64, IN_USE}), EXIT_UNINSTALL_INCOMPLETE},
         {"FL 64-bit held open and CLAP 32-bit read-only",
-         [] {
-             hold(FL64, fake::Hold::locked);
-             fake::files.node(CLAP32)->read_only = true;
-         },
+         [] { hold(FL64, fake::Hold::locked), fake::files.node(CLAP32)->read_only = true; },
          {FL64, CLAP32}, LEFT + lines({FL64, IN_USE, CLAP32, LEFT_DENIED}), EXIT_UNINSTALL_INCOMPLETE},
         {"FL 64-bit loaded, outside the Program Files folders",
-         [] {
-             hold(FL64, fake::Hold::loaded);
-             fake::remove_known_folder(FOLDERID_ProgramFiles);
-         },
+         [] { hold(FL64, fake::Hold::loaded), fake::remove_known_folder(FOLDERID_ProgramFiles); },
          {FL64}, LEFT + lines({FL64, IN_USE}), EXIT_UNINSTALL_INCOMPLETE},
         {"FL 64-bit loaded, no removal at restart, and it cannot go back",
          [] {

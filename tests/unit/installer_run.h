@@ -26,7 +26,9 @@ const std::u16string FL_KEY = u"SOFTWARE\\Image-Line\\Shared\\Paths";
 inline void fresh_process() {
     fake::reset();
     install_failed = 0;
-    installed_files[0] = files_kept[0] = files_left_beside[0] = old_builds_at_restart[0] = old_builds_left[0] = files_at_restart[0] = files_left[0] = 0;
+    for (WCHAR *list : {installed_files, files_kept, files_left_beside, old_builds_at_restart, old_builds_left,
+                        files_at_restart, files_left})
+        list[0] = 0;
     available_targets = 0;
     selected_targets = 0;
 }
