@@ -58,6 +58,7 @@ DWORD check_link(HANDLE object, const WCHAR *path) {
 }
 
 DWORD hold_folder(const WCHAR *folder, bool create) {
+    if (held_count == MOST_FOLDERS) return ERROR_FILENAME_EXCED_RANGE;  // never unchecked
     HANDLE object = open_itself(folder);
     if (object == INVALID_HANDLE_VALUE && create) {
         // An existing folder makes this fail harmlessly; whatever stands at
@@ -100,7 +101,7 @@ bool below(const KNOWNFOLDERID &id) {
 DWORD hold_folders(WCHAR *path, bool create) {
     release_folders();
     link_on_path = false;
-    for (DWORD i = 1; path[i] && held_count < MOST_FOLDERS; ++i) {
+    for (DWORD i = 1; path[i]; ++i) {
         WCHAR unit = path[i];
         if (!is_separator(unit) || path[i - 1] == L':' || is_separator(path[i - 1])) continue;
         path[i] = 0;
