@@ -3,13 +3,7 @@
 #include "common/file_replace.h"
 #include "common/wide_string.h"
 
-WCHAR installed_files[1300];
-WCHAR files_kept[1300];
-WCHAR files_left_beside[2600];
-WCHAR old_builds_at_restart[1300];
-WCHAR old_builds_left[1300];
-WCHAR files_at_restart[5700];
-WCHAR files_left[7400];
+run_account account;
 
 void account_line(WCHAR *list, const WCHAR *text) {
     wide_append(list, text);
@@ -17,7 +11,7 @@ void account_line(WCHAR *list, const WCHAR *text) {
 }
 
 void account_kept(const WCHAR *path) {
-    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) account_line(files_kept, path);
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) account_line(account.kept, path);
 }
 
 namespace {
@@ -33,9 +27,10 @@ WCHAR one_path[320];
 }  // namespace
 
 void account_left_beside(const WCHAR *path, DWORD left) {
-    if (left & OLD_BUILD_HELD) account_side(left & OLD_BUILD_LEFT ? old_builds_left : old_builds_at_restart, path, ASIDE_SUFFIX);
-    if (left & OLD_BUILD_STRANDED) account_side(files_left_beside, path, ASIDE_SUFFIX);
-    if (left & NEW_FILE_LEFT) account_side(files_left_beside, path, NEW_SUFFIX);
+    WCHAR *held_list = left & OLD_BUILD_LEFT ? account.old_builds_left : account.old_builds_at_restart;
+    if (left & OLD_BUILD_HELD) account_side(held_list, path, ASIDE_SUFFIX);
+    if (left & OLD_BUILD_STRANDED) account_side(account.left_beside, path, ASIDE_SUFFIX);
+    if (left & NEW_FILE_LEFT) account_side(account.left_beside, path, NEW_SUFFIX);
 }
 
 void for_each_path(const WCHAR *list, void (*act)(WCHAR *path)) {

@@ -1,21 +1,26 @@
-// What a run did to each file, kept for its closing report: the files an
-// install put in place or left beside them, and the files an uninstall could
-// only remove at the next restart or had to leave.
+// What a run did to each file, kept in one place for its closing report:
+// the files an install put in place, kept at their earlier build or left
+// beside them, and the files an uninstall could only remove at the next
+// restart or had to leave. Replacing and removing a file return what
+// happened; the steps of a run note it here.
 #pragma once
 
 #include <windows.h>
 
 // Lists of paths, each line ended by "\r\n"; sized for every file a run
 // touches at its longest path, with a line of cause for each file left.
-extern WCHAR installed_files[1300];
-extern WCHAR files_kept[1300];  // not updated: each keeps the build it had
-extern WCHAR files_left_beside[2600];
-// The old builds this run moved aside while a host held them, set to go at the
-// next restart or left for a later run.
-extern WCHAR old_builds_at_restart[1300];
-extern WCHAR old_builds_left[1300];
-extern WCHAR files_at_restart[5700];
-extern WCHAR files_left[7400];
+struct run_account {
+    WCHAR installed[1300];
+    WCHAR kept[1300];  // not updated: each keeps the build it had
+    WCHAR left_beside[2600];
+    // The old builds the run moved aside while a host held them, set to go
+    // at the next restart or left for a later run.
+    WCHAR old_builds_at_restart[1300];
+    WCHAR old_builds_left[1300];
+    WCHAR at_restart[5700];
+    WCHAR left[7400];
+};
+extern run_account account;
 
 void account_line(WCHAR *list, const WCHAR *text);
 // Notes that the file at path, if there is one, keeps its earlier build.

@@ -58,17 +58,17 @@ void note_if_there(WCHAR *path) {
 // build they had and what to do about them; a file that was not there before
 // is simply not installed.
 void failure_report() {
-    if (installed_files[0]) {
+    if (account.installed[0]) {
         ascii_append(closing_report, TEXT_PARTLY_INSTALLED);
-        wide_append(closing_report, installed_files);
+        wide_append(closing_report, account.installed);
     }
-    if (files_kept[0]) {
-        if (installed_files[0]) ascii_append(closing_report, "\r\n");
+    if (account.kept[0]) {
+        if (account.installed[0]) ascii_append(closing_report, "\r\n");
         ascii_append(closing_report, TEXT_KEPT);
-        wide_append(closing_report, files_kept);
+        wide_append(closing_report, account.kept);
         ascii_append(closing_report, TEXT_RUN_AGAIN);
     }
-    if (!installed_files[0] && !files_kept[0]) ascii_append(closing_report, TEXT_NOT_INSTALLED);
+    if (!account.installed[0] && !account.kept[0]) ascii_append(closing_report, TEXT_NOT_INSTALLED);
 }
 
 const WCHAR *install_report() {
@@ -80,31 +80,31 @@ const WCHAR *install_report() {
     }
     // What a host still holds is found on the disk: a Retry may have cleared it.
     old_builds_there[0] = 0;
-    for_each_path(old_builds_at_restart, note_if_there);
-    for_each_path(old_builds_left, note_if_there);
+    for_each_path(account.old_builds_at_restart, note_if_there);
+    for_each_path(account.old_builds_left, note_if_there);
     if (old_builds_there[0]) ascii_append(closing_report, TEXT_RESTART_HOST);
     old_builds_there[0] = 0;
-    for_each_path(old_builds_left, note_if_there);
-    if (old_builds_there[0] || files_left_beside[0]) {
+    for_each_path(account.old_builds_left, note_if_there);
+    if (old_builds_there[0] || account.left_beside[0]) {
         ascii_append(closing_report, TEXT_LEFT_BESIDE);
         wide_append(closing_report, old_builds_there);
-        wide_append(closing_report, files_left_beside);
+        wide_append(closing_report, account.left_beside);
     }
     return closing_report;
 }
 
 const WCHAR *uninstall_report() {
     closing_report[0] = 0;
-    if (files_left[0]) {
+    if (account.left[0]) {
         ascii_append(closing_report, TEXT_LEFT);
-        wide_append(closing_report, files_left);
+        wide_append(closing_report, account.left);
     } else {
         ascii_append(closing_report, TEXT_UNINSTALLED);
     }
-    if (files_at_restart[0]) {
-        ascii_append(closing_report, files_left[0] ? "\r\n" : "\r\n\r\n");
+    if (account.at_restart[0]) {
+        ascii_append(closing_report, account.left[0] ? "\r\n" : "\r\n\r\n");
         ascii_append(closing_report, TEXT_AT_RESTART);
-        wide_append(closing_report, files_at_restart);
+        wide_append(closing_report, account.at_restart);
     }
     return closing_report;
 }
@@ -140,5 +140,5 @@ void on_uninstall(HWND page) {
     clap_target(page, CLAP_REMOVE, CLAP_BOTH_BUILDS);
     remove_standalone();
     MessageBoxW(page, uninstall_report(), CAPTION, MB_OK);
-    EndDialog(page, files_left[0] ? EXIT_UNINSTALL_INCOMPLETE : EXIT_DONE);
+    EndDialog(page, account.left[0] ? EXIT_UNINSTALL_INCOMPLETE : EXIT_DONE);
 }

@@ -24,8 +24,8 @@ bool ask_to_retry(HWND owner, const WCHAR *path, DWORD error) {
     if (MessageBoxW(owner, report, nullptr, MB_RETRYCANCEL) != IDRETRY) return false;
     // The old builds this run moved aside take room the next attempt may need:
     // those no host holds any more go first.
-    for_each_path(old_builds_at_restart, delete_if_free);
-    for_each_path(old_builds_left, delete_if_free);
+    for_each_path(account.old_builds_at_restart, delete_if_free);
+    for_each_path(account.old_builds_left, delete_if_free);
     return true;
 }
 
@@ -46,7 +46,7 @@ void extract_file(HWND owner, WCHAR *path, const char *entry_name) {
         install_failed = 1;
         account_kept(path);
     } else {
-        account_line(installed_files, path);
+        account_line(account.installed, path);
     }
     account_left_beside(path, result.left);
     HeapFree(GetProcessHeap(), 0, entry.bytes);

@@ -16,13 +16,13 @@ WCHAR side_path[320];
 void remove_one(WCHAR *path) {
     DWORD error = 0;
     removal outcome = remove_file(path, &error);
-    if (outcome == FILE_REMOVED_AT_RESTART) account_line(files_at_restart, path);
+    if (outcome == FILE_REMOVED_AT_RESTART) account_line(account.at_restart, path);
     if (outcome < FILE_LEFT) return;
     // Listed where it is: moved aside, it could not be put back.
-    wide_append(files_left, path);
-    account_line(files_left, outcome == FILE_LEFT_ASIDE ? ASIDE_SUFFIX : L"");
-    ascii_append(files_left, cause_text(error, TEXT_NOT_DELETED));
-    ascii_append(files_left, "\r\n");
+    wide_append(account.left, path);
+    account_line(account.left, outcome == FILE_LEFT_ASIDE ? ASIDE_SUFFIX : L"");
+    ascii_append(account.left, cause_text(error, TEXT_NOT_DELETED));
+    ascii_append(account.left, "\r\n");
 }
 
 void remove_beside(const WCHAR *path, const WCHAR *suffix) {

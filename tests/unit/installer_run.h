@@ -26,9 +26,7 @@ const std::u16string FL_KEY = u"SOFTWARE\\Image-Line\\Shared\\Paths";
 inline void fresh_process() {
     fake::reset();
     install_failed = 0;
-    for (WCHAR *list : {installed_files, files_kept, files_left_beside, old_builds_at_restart, old_builds_left,
-                        files_at_restart, files_left})
-        list[0] = 0;
+    account = run_account{};
     available_targets = 0;
     selected_targets = 0;
 }
