@@ -57,6 +57,8 @@ set(PRODUCT_COMPILE_OPTIONS
 set(PRODUCT_LINK_OPTIONS
     -Oz -flto -nostdlib -nostartfiles -Wl,-e,installer_entry -Wl,--subsystem,windows
     -Wl,--gc-sections -s
+    # Nothing refers to the load configuration but the loader: kept by name.
+    -Wl,--require-defined=_load_config_used
     # Reproducible output: no link time stamp, no build id.
     -Wl,--no-insert-timestamp -Wl,--build-id=none
     # The image is relocatable (the embedded data records carry base

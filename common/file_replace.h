@@ -2,7 +2,8 @@
 // build that works: a new file is written complete beside the old one and
 // renamed over it in one step, and a file that a running host has loaded is
 // renamed aside (which Windows allows) instead of overwritten or deleted.
-// Every operation first checks and holds the folders on its way (link_guard).
+// Every operation first checks and holds the folders on its way (link_guard)
+// and then acts relative to the innermost one (relative_calls).
 #pragma once
 
 #include <windows.h>
@@ -40,6 +41,10 @@ removal remove_file(WCHAR *path, DWORD *error);
 
 // Deletes path, a file this run moved aside, unless a program still holds it.
 void delete_if_free(WCHAR *path);
+
+// Whether nothing is at path: only "not found" says so, any other failure to
+// look does not. Read for reports; a look through a link only reads.
+bool nothing_at(const WCHAR *path);
 
 // Another program holds the file.
 bool is_in_use_error(DWORD error);

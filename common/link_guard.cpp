@@ -2,86 +2,78 @@
 
 #include <shlobj.h>
 
+#include "common/relative_calls.h"
+
 namespace {
 
-// The longest path any caller builds is 306 units, so it has fewer folders.
-const DWORD LONGEST_PATH = 310;
-const DWORD MOST_FOLDERS = LONGEST_PATH / 2;
-HANDLE held[MOST_FOLDERS];
-DWORD held_count;
-bool link_on_path;
 WCHAR final_path[LONGEST_PATH + 8];
-BYTE descriptor[256];
 
-// Links these own were made by an administrator or by the system itself:
-// Administrators, SYSTEM and TrustedInstaller, one after the other as SIDs
-// (a SID's second byte counts its 4-byte parts after the first 8 bytes).
-const BYTE ADMINISTRATOR_SIDS[] = {
-    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0,
-    1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,
-    1, 6, 0, 0, 0, 0, 0, 5, 80, 0, 0, 0, 0xB5, 0x89, 0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB,
-    0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87,
-};
+bool is_separator(WCHAR unit) { return unit == L'\\' || unit == L'/'; }
 
-bool owned_by_administrator(HANDLE link) {
-    DWORD needed;
-    PSID owner = nullptr;
-    BOOL defaulted;
-    if (!GetKernelObjectSecurity(link, OWNER_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed) ||
-        !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner)
-        return false;
-    const BYTE *sid = static_cast<const BYTE *>(owner);
-    for (const BYTE *known = ADMINISTRATOR_SIDS; known < ADMINISTRATOR_SIDS + sizeof ADMINISTRATOR_SIDS;) {
-        DWORD size = 8 + 4 * known[1], same = 0;
-        while (same < size && sid[same] == known[same]) ++same;
-        if (same == size) return true;
-        known += size;
-    }
-    return false;
-}
-
-// The object at path itself, a link not followed. Others may still read and
-// write in a held folder, but not rename or delete it.
-HANDLE open_itself(const WCHAR *path) {
-    return CreateFileW(path, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-}
-
-// The attributes are read by path, once the object is open: Wine shows a link
-// only there, not in the handle's own attributes, and an open object keeps its
-// name.
+// Junctions, mount points (a volume mounted in a folder among them) and
+// symbolic links are refused; other reparse points (cloud placeholders,
+// deduplicated files) are ordinary files and folders. The tag comes from the
+// object opened as itself. Wine opens what a link leads to whatever is asked,
+// and marks the link only at its name: where the object shows no reparse
+// point, that mark refuses it. The look by name can only refuse, so it cannot
+// lead the run anywhere.
 DWORD check_link(HANDLE object, const WCHAR *path) {
+    FILE_ATTRIBUTE_TAG_INFO found;
+    if (!GetFileInformationByHandleEx(object, FileAttributeTagInfo, &found, sizeof found)) return GetLastError();
+    if (found.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return IsReparseTagNameSurrogate(found.ReparseTag) ? ERROR_UNTRUSTED_MOUNT_POINT : 0;
     DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
-    link_on_path = true;
-    return owned_by_administrator(object) ? 0 : ERROR_UNTRUSTED_MOUNT_POINT;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();  // it was just opened: any failure is one
+    return attributes & FILE_ATTRIBUTE_REPARSE_POINT ? ERROR_UNTRUSTED_MOUNT_POINT : 0;
 }
 
-DWORD hold_folder(const WCHAR *folder, bool create) {
-    if (held_count == MOST_FOLDERS) return ERROR_FILENAME_EXCED_RANGE;  // never unchecked
-    HANDLE object = open_itself(folder);
-    if (object == INVALID_HANDLE_VALUE && create) {
-        // An existing folder makes this fail harmlessly; whatever stands at
-        // the name is checked once it is open.
-        CreateDirectoryW(folder, nullptr);
-        object = open_itself(folder);
-    }
-    if (object == INVALID_HANDLE_VALUE) return GetLastError();
-    held[held_count++] = object;
-    return check_link(object, folder);
+const ACCESS_MASK FOLDER_ACCESS = FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+// Others may still read and write in a held folder, but not rename or delete
+// it; write sharing, since the system opens a rename's folder for writing.
+const ULONG FOLDER_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+DWORD hold(HANDLE folder, const WCHAR *path, held_folders *held) {
+    held->folder[held->count++] = folder;
+    return check_link(folder, path);
 }
 
-// A link at the file's own name is refused like one above it; the file is not
-// held, since it is to be renamed or deleted.
-DWORD check_file(const WCHAR *path) {
-    HANDLE object = open_itself(path);
-    if (object == INVALID_HANDLE_VALUE) return 0;
-    DWORD error = check_link(object, path);
+// The first folder by its name ("C:\", "\" or the current folder "."), the
+// only one opened so.
+DWORD hold_first(const WCHAR *path, held_folders *held) {
+    HANDLE folder = CreateFileW(path, FOLDER_ACCESS, FOLDER_SHARING, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return folder == INVALID_HANDLE_VALUE ? GetLastError() : hold(folder, path, held);
+}
+
+DWORD hold_next(const WCHAR *path, const WCHAR *name, bool create, held_folders *held) {
+    if (held->count == sizeof held->folder / sizeof held->folder[0]) return ERROR_FILENAME_EXCED_RANGE;
+    HANDLE folder;
+    DWORD error = open_in(innermost(*held), name, FOLDER_ACCESS, FOLDER_SHARING, create ? FILE_OPEN_IF : FILE_OPEN,
+                          FILE_DIRECTORY_FILE, &folder);
+    return error ? error : hold(folder, path, held);
+}
+
+// A link at the file's own name is refused like one above it; nothing there
+// yet is fine. The file is not held, since it is to be renamed or deleted.
+DWORD check_name(const WCHAR *path, const held_folders &held) {
+    if (!*held.name) return ERROR_BAD_PATHNAME;
+    HANDLE object;
+    DWORD error = open_in(innermost(held), held.name, FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, &object);
+    if (error) return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    error = check_link(object, path);
     CloseHandle(object);
     return error;
 }
 
-bool is_separator(WCHAR unit) { return unit == L'\\' || unit == L'/'; }
+// Cuts path after end while call runs.
+template <typename step> DWORD with_path_cut(WCHAR *path, DWORD end, step call) {
+    WCHAR unit = path[end];
+    path[end] = 0;
+    DWORD error = call();
+    path[end] = unit;
+    return error;
+}
 
 // Strictly below folder, or the folder itself; final_path begins with "\\?\".
 bool below(const KNOWNFOLDERID &id) {
@@ -96,29 +88,37 @@ bool below(const KNOWNFOLDERID &id) {
 
 }  // namespace
 
-// Each folder is opened by the path cut after it: a drive ("C:") and empty
-// names between separators are no folders of their own.
-DWORD hold_folders(WCHAR *path, bool create) {
-    release_folders();
-    link_on_path = false;
-    for (DWORD i = 1; path[i]; ++i) {
-        WCHAR unit = path[i];
-        if (!is_separator(unit) || path[i - 1] == L':' || is_separator(path[i - 1])) continue;
-        path[i] = 0;
-        DWORD error = hold_folder(path, create);
-        path[i] = unit;
-        if (error) return error;
+// A path with a root ("C:\", "\") starts there, any other in the current
+// folder; two leading separators make a network or device path, which is
+// refused. Empty names between separators are no folders of their own.
+DWORD hold_folders(WCHAR *path, bool create, held_folders *held) {
+    held->count = 0;
+    DWORD start = 0;
+    while (path[start] && !is_separator(path[start])) ++start;
+    if (start == 0 && is_separator(path[1])) return ERROR_BAD_PATHNAME;
+    DWORD error;
+    if (path[start] && (start == 0 || path[start - 1] == L':')) {
+        error = with_path_cut(path, ++start, [&] { return hold_first(path, held); });
+    } else {
+        start = 0;
+        error = hold_first(L".", held);
     }
-    return check_file(path);
+    for (DWORD end = start; !error && path[end]; ++end) {
+        if (!is_separator(path[end])) continue;
+        if (end > start)
+            error = with_path_cut(path, end, [&] { return hold_next(path, path + start, create, held); });
+        start = end + 1;
+    }
+    held->name = path + start;
+    return error ? error : check_name(path, *held);
 }
 
-void release_folders() {
-    while (held_count) CloseHandle(held[--held_count]);
+void release_folders(held_folders *held) {
+    while (held->count) CloseHandle(held->folder[--held->count]);
 }
 
-bool restart_removal_is_safe() {
-    if (link_on_path || !held_count) return false;
-    DWORD length = GetFinalPathNameByHandleW(held[held_count - 1], final_path, LONGEST_PATH, FILE_NAME_NORMALIZED);
+bool restart_removal_is_safe(const held_folders &held) {
+    DWORD length = GetFinalPathNameByHandleW(innermost(held), final_path, LONGEST_PATH, FILE_NAME_NORMALIZED);
     if (length < 4 || length >= LONGEST_PATH) return false;
     return below(FOLDERID_ProgramFiles) || below(FOLDERID_ProgramFilesX86);
 }

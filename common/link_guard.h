@@ -2,9 +2,11 @@
 // to change: the FL Studio folder named in the user's registry, the CLAP
 // folders named by the environment, the user's AppData and Start menu. A link
 // planted there by any program of the user's would turn a write or a delete
-// into one anywhere on the machine. So before each file operation every folder
-// on the way is checked and held open, and none can be swapped for a link
-// until the operation is over.
+// into one anywhere on the machine. Who made a link cannot be told (the owner
+// of a folder is whoever created it, not whoever set a reparse point on it),
+// so no link is followed at all: every folder on a file's way is opened as
+// itself, relative to the one above it, checked once, and held open while the
+// file operation acts relative to the innermost one (relative_calls).
 #pragma once
 
 #include <windows.h>
@@ -14,16 +16,30 @@
 #define ERROR_UNTRUSTED_MOUNT_POINT 448L
 #endif
 
-// Checks every folder above path, outermost first, and the file itself, and
-// holds the folders open until release_folders. With create, missing folders
-// are made on the way. Gives 0; ERROR_UNTRUSTED_MOUNT_POINT for a link that no
-// administrator made; or the error of a folder that cannot be opened (a
-// missing one, without create). path is cut at each folder while the call
-// runs and restored before it returns; it is at most 310 units long.
-DWORD hold_folders(WCHAR *path, bool create);
-void release_folders();
+// The longest path any caller builds, a side name's suffix included.
+const DWORD LONGEST_PATH = 310;
+
+// The folders on a path, outermost first, each held open so that it can be
+// neither renamed nor deleted; and the path's last name, the file's own,
+// inside the innermost.
+struct held_folders {
+    HANDLE folder[LONGEST_PATH / 2];
+    DWORD count;
+    const WCHAR *name;  // within the caller's path
+};
+
+inline HANDLE innermost(const held_folders &held) { return held.folder[held.count - 1]; }
+
+// Holds every folder on path, creating the missing ones with create, and
+// checks the last name as well. Gives 0; ERROR_UNTRUSTED_MOUNT_POINT for a
+// junction, mount point or symbolic link on the way or at the name; or the
+// error of a folder that cannot be opened (a missing one, without create).
+// path must hold a folder and a name; it is cut at each folder while the call
+// runs and restored before it returns. release_folders follows in any case.
+DWORD hold_folders(WCHAR *path, bool create, held_folders *held);
+void release_folders(held_folders *held);
 
 // Whether the system may delete a file of the held folders at the next
-// restart: it does so with full rights on whatever the path names by then, so
-// only below the system's Program Files folders, with no link on the way.
-bool restart_removal_is_safe();
+// restart: it does so by name, with full rights on whatever the path names by
+// then, so only below the system's Program Files folders.
+bool restart_removal_is_safe(const held_folders &held);

@@ -11,7 +11,7 @@ void account_line(WCHAR *list, const WCHAR *text) {
 }
 
 void account_kept(const WCHAR *path) {
-    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) account_line(account.kept, path);
+    if (!nothing_at(path)) account_line(account.kept, path);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "common/error_report.h"
+#include "common/file_replace.h"
 #include "common/run_account.h"
 #include "common/control_ids.h"
 #include "common/exit_codes.h"
@@ -51,7 +52,7 @@ void resume_choosing(HWND page) {
 WCHAR old_builds_there[1300];
 
 void note_if_there(WCHAR *path) {
-    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) account_line(old_builds_there, path);
+    if (!nothing_at(path)) account_line(old_builds_there, path);
 }
 
 // After a failure the user learns which files are new, which keep the

@@ -2,6 +2,7 @@
 
 #include "common/file_replace.h"
 #include "common/link_guard.h"
+#include "common/relative_calls.h"
 #include "common/run_account.h"
 #include "common/wide_string.h"
 #include "common/report_texts.h"
@@ -10,8 +11,7 @@ namespace {
 
 const char TEXT_NOT_DELETED[] = "The file could not be deleted.";
 
-// The longest path and its side name (310 units).
-WCHAR side_path[320];
+WCHAR side_path[LONGEST_PATH + 1];
 
 void remove_one(WCHAR *path) {
     DWORD error = 0;
@@ -44,6 +44,20 @@ void remove_product_file(WCHAR *path) {
 // Only an empty folder goes, and never one that is a link: removing a link's
 // path removes the folder it points to on some systems (Wine among them).
 void remove_product_folder(WCHAR *path) {
-    if (!hold_folders(path, false)) RemoveDirectoryW(path);
-    release_folders();
+    held_folders held;
+    if (hold_folders(path, false, &held) == ERROR_SUCCESS)
+        delete_in(innermost(held), held.name, FILE_DIRECTORY_FILE);
+    release_folders(&held);
+}
+
+// Made inside the held folders, as itself: a folder or link already there is
+// left as it is.
+void create_product_folder(WCHAR *path) {
+    held_folders held;
+    HANDLE folder;
+    if (hold_folders(path, false, &held) == ERROR_SUCCESS &&
+        open_in(innermost(held), held.name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+                FILE_DIRECTORY_FILE, &folder) == ERROR_SUCCESS)
+        CloseHandle(folder);
+    release_folders(&held);
 }

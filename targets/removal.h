@@ -8,5 +8,7 @@
 // file goes too.
 void remove_product_file(WCHAR *path);
 
-// Removes the folder at path (no trailing backslash) if it is empty.
+// Removes the folder at path (no trailing backslash) if it is empty, or
+// creates it if it is missing; neither through a link.
 void remove_product_folder(WCHAR *path);
+void create_product_folder(WCHAR *path);

@@ -2,7 +2,6 @@
 
 #include <shlobj.h>
 
-#include "common/link_guard.h"
 #include "common/wide_string.h"
 #include "targets/removal.h"
 
@@ -38,11 +37,9 @@ void remove_standalone() {
     if (FAILED(app_data_found) || FAILED(start_menu_found)) return;
     if (longer_than(app_data, LONGEST_KNOWN_FOLDER) || longer_than(start_menu, LONGEST_KNOWN_FOLDER)) return;
 
-    // The maker's folder is created even when absent and kept, never through
-    // a link; an existing one makes the call fail harmlessly.
+    // The maker's folder is created even when absent, and kept.
     start_path(app_data_path, app_data, "\\Brindlewoodsonics");
-    if (!hold_folders(app_data_path, false)) CreateDirectoryW(app_data_path, nullptr);
-    release_folders();
+    create_product_folder(app_data_path);
     // Either file may be missing; the other is removed all the same.
     start_path(app_data_path, app_data, "\\Brindlewoodsonics\\Quenthalvox Standalone.exe");
     remove_product_file(app_data_path);

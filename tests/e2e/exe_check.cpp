@@ -1,7 +1,7 @@
 // Checks the built installer executable from the outside, by reading its PE
 // file: its resources, its size beyond the embedded data (and beyond a
-// signature), and that the image and the marks of the embedded data need no
-// relocation to load anywhere.
+// signature), that the image and the marks of the embedded data need no
+// relocation to load anywhere, and where the loader looks for DLLs.
 //
 //   exe_check resources <exe> <manifest> <version>
 //   exe_check layout <exe> <pool> <directory> <licence> <overhead limit in bytes>
@@ -299,6 +299,11 @@ int command_layout(const char *exe, const char *pool_file, const char *directory
     // Nothing in the image holds an absolute address, so it loads anywhere
     // without base relocations (and the linker writes no section for them).
     check(pe.directory_size[5] == 0, "the image needs base relocations");
+    // The loader brings in the imports' own dependencies from System32 only:
+    // DependentLoadFlags, the 16 bits at offset 78 of the load configuration.
+    uint32_t config = pe.directory_rva[10];
+    check(config && pe.directory_size[10] >= 80 && pe.read_rva(config, 4) >= 80 && pe.read_rva(config + 78, 2) == 0x800,
+          "the load configuration does not restrict the imports' dependencies to System32");
     check_embedded(pe, pool, "payload pool");
     check_embedded(pe, directory, "payload directory");
     check_embedded(pe, licence, "licence text");

@@ -1,5 +1,7 @@
 #include "fake.h"
 
+#include <winternl.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -46,13 +48,13 @@ bool parent_exists(const std::string &key) {
     return parent.empty() ? !is_drive(key) : folder_exists(parent);
 }
 
-// Written by the product, or held (sharing no delete), which also keeps
-// every folder above it from being renamed or deleted.
-bool open_by_product(const std::string &key) {
-    for (auto &open : files.handles)
-        if (open.second == key) return true;
-    for (auto &open : files.held)
-        if (open.second == key || open.second.rfind(key + "\\", 0) == 0) return true;
+// Another open object of the product's, not shared for deleting, on key or
+// inside it: it can then be neither renamed nor deleted.
+bool open_by_product(const std::string &key, HANDLE except = nullptr) {
+    for (auto &[handle, object] : files.open)
+        if (handle != except && !(object.share & FILE_SHARE_DELETE) &&
+            (object.key == key || object.key.rfind(key + "\\", 0) == 0))
+            return true;
     return false;
 }
 
@@ -70,31 +72,32 @@ std::string resolve(const std::string &key, bool follow_last) {
 
 std::string resolved(LPCWSTR path, bool follow_last) { return resolve(normalise_path(view(path)), follow_last); }
 
-// A self-relative security descriptor with nothing but its owner, at byte 20:
-// the user (S-1-5-21-0-0-0-1000) or Administrators (S-1-5-32-544).
-std::string owner_descriptor(Owner owner) {
-    std::string sid = owner == Owner::user ? std::string("\1\5\0\0\0\0\0\5\25\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\xE8\3\0\0", 28)
-                                           : std::string("\1\2\0\0\0\0\0\5\40\0\0\0\40\2\0\0", 16);
-    return std::string("\1\0\0\x80\24", 5) + std::string(15, '\0') + sid;
+HANDLE new_handle(const std::string &key, std::u16string path, DWORD access, DWORD share) {
+    HANDLE handle = reinterpret_cast<HANDLE>(next_handle += 4);
+    files.open[handle] = OpenObject{key, std::move(path), access, share};
+    return handle;
 }
 
-// An open of a file or folder only to read its attributes and owner, as the
-// product makes to check and hold a path.
-HANDLE open_itself(LPCWSTR path, DWORD access, DWORD flags) {
-    std::string key = resolved(path, !(flags & FILE_FLAG_OPEN_REPARSE_POINT));
-    auto node = files.nodes.find(key);
-    if (node == files.nodes.end()) {
-        set_error(parent_exists(key) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    if ((node->second.is_folder && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) ||
-        (access & ~DWORD(READ_CONTROL | FILE_READ_ATTRIBUTES))) {
-        set_error(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    HANDLE handle = reinterpret_cast<HANDLE>(next_handle += 4);
-    files.held[handle] = key;
-    return handle;
+// Statuses carry the Win32 error they stand for; the product only passes
+// them on to RtlNtStatusToDosError.
+NTSTATUS status_of(DWORD error) {
+    last_error = error;
+    return error ? NTSTATUS(0xC0000000 | error) : 0;
+}
+
+// The object at a name inside an open folder, and the path the product means.
+struct Inside {
+    std::string key;
+    std::u16string path;
+    bool folder_became_link;  // made a link since it was opened: it holds nothing, nothing can be made in it
+};
+
+Inside inside(const OpenObject &folder, std::u16string_view name) {
+    std::u16string path = folder.path;
+    if (!path.empty() && path.back() != u'\\' && path.back() != u'/') path += u'\\';
+    auto node = files.nodes.find(folder.key);
+    return Inside{(folder.key.empty() ? "" : folder.key + "\\") + normalise_path(name), path + std::u16string(name),
+                  node != files.nodes.end() && !node->second.link_to.empty()};
 }
 
 // Why another program's hold, or the read-only mark, stops the file from
@@ -163,11 +166,11 @@ void FileSystem::add_folder(std::u16string_view path) {
     nodes[key].is_folder = true;
 }
 
-void FileSystem::add_link(std::u16string_view path, std::u16string_view target, Owner owner) {
+void FileSystem::add_link(std::u16string_view path, std::u16string_view target, DWORD tag) {
     std::string key = normalise_path(path);
     add_folder(u16(parent_of(key)));
     std::string target_key = normalise_path(target);
-    nodes[key] = FileNode{folder_exists(target_key), {}, false, Hold::none, target_key, owner};
+    nodes[key] = FileNode{folder_exists(target_key), {}, false, Hold::none, target_key, tag};
 }
 
 void FileSystem::add_file(std::u16string_view path, std::string_view bytes) {
@@ -249,45 +252,127 @@ BOOL WINAPI HeapFree(HANDLE heap_handle, DWORD, LPVOID block) {
     return TRUE;
 }
 
-BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
-    log_call("CreateDirectoryW", view(path));
-    if (security) ++files.secured_folders;
-    std::string key = resolved(path, false);
-    if (key.empty()) return set_error(ERROR_PATH_NOT_FOUND);
-    if (key == "C:" || files.nodes.count(key)) return set_error(ERROR_ALREADY_EXISTS);
-    if (!parent_exists(key)) return set_error(ERROR_PATH_NOT_FOUND);
-    files.nodes[key].is_folder = true;
-    return TRUE;
+// Opens a folder as itself, the only open by path the product makes; "." is
+// the current folder, which always exists and has no name of its own.
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD attributes, HANDLE) {
+    log_call("CreateFileW", view(path));
+    files.opens.push_back(OpenRecord{std::u16string(view(path)), access, share, disposition, attributes});
+    if (view(path) == u".") return new_handle("", u"", access, share);
+    std::string key = resolved(path, !(attributes & FILE_FLAG_OPEN_REPARSE_POINT));
+    if (disposition != OPEN_EXISTING || !(attributes & FILE_FLAG_BACKUP_SEMANTICS) || (access & GENERIC_WRITE)) {
+        set_error(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!folder_exists(key)) {
+        set_error(files.nodes.count(key) ? ERROR_DIRECTORY : parent_exists(key) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return new_handle(key, std::u16string(view(path)), access, share);
 }
 
-HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                          DWORD disposition, DWORD attributes, HANDLE template_file) {
-    // An open of what exists only reads it; the log keeps it apart from the
-    // opens that create.
-    log_call(disposition == OPEN_EXISTING ? "CreateFileW(existing)" : "CreateFileW", view(path));
-    files.opens.push_back(OpenRecord{std::u16string(view(path)), access, share, disposition, attributes,
-                                     security != nullptr, template_file != nullptr});
-    if (files.open_fails && files.open_fails(view(path))) {
-        set_error(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (disposition == OPEN_EXISTING) return open_itself(path, access, attributes);
-    // The product only ever creates new files for writing, never through a link at the name.
-    if (access != GENERIC_WRITE || disposition != CREATE_NEW) {
-        set_error(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    std::string key = resolved(path, false);
+NTSTATUS NTAPI NtCreateFile(PHANDLE object, ACCESS_MASK access, POBJECT_ATTRIBUTES name, PIO_STATUS_BLOCK, PLARGE_INTEGER,
+                            ULONG, ULONG share, ULONG disposition, ULONG options, PVOID, ULONG) {
+    auto folder = files.open.find(name->RootDirectory);
+    if (folder == files.open.end()) return status_of(ERROR_INVALID_HANDLE);  // only ever relative to a held folder
+    Inside at = inside(folder->second, {reinterpret_cast<const char16_t *>(name->ObjectName->Buffer),
+                                        size_t(name->ObjectName->Length / 2)});
+    std::string key = resolve(at.key, !(options & FILE_OPEN_REPARSE_POINT));
     auto node = files.nodes.find(key);
-    if (node != files.nodes.end() || key.empty() || !parent_exists(key)) {
-        bool exists = node != files.nodes.end();
-        set_error(!exists ? ERROR_PATH_NOT_FOUND : node->second.is_folder ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS);
-        return INVALID_HANDLE_VALUE;
+    bool creates = node == files.nodes.end() && disposition != FILE_OPEN;
+    log_call(creates ? "NtCreateFile(create)" : "NtCreateFile", at.path);
+    files.opens.push_back(OpenRecord{at.path, access, share, disposition, options});
+    if ((creates || (access & GENERIC_WRITE)) && files.create_fails && files.create_fails(at.path))
+        return status_of(ERROR_ACCESS_DENIED);
+    bool looks = !creates && !(access & (GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES));
+    if (looks && files.look_fails && files.look_fails(at.path)) return status_of(ERROR_ACCESS_DENIED);
+    if (at.folder_became_link) return status_of(ERROR_BAD_PATHNAME);
+    if (node == files.nodes.end()) {
+        if (disposition == FILE_OPEN) return status_of(ERROR_FILE_NOT_FOUND);
+        if (!parent_exists(key)) return status_of(ERROR_PATH_NOT_FOUND);
+        files.nodes[key].is_folder = options & FILE_DIRECTORY_FILE;
+    } else if (disposition == FILE_CREATE) {
+        return status_of(ERROR_ALREADY_EXISTS);
+    } else if ((options & FILE_DIRECTORY_FILE) && !node->second.is_folder) {
+        return status_of(ERROR_DIRECTORY);
+    } else if ((options & FILE_NON_DIRECTORY_FILE) && node->second.is_folder) {
+        return status_of(ERROR_ACCESS_DENIED);
+    } else if (node->second.hold == Hold::locked && (access & ~DWORD(FILE_READ_ATTRIBUTES | SYNCHRONIZE))) {
+        return status_of(ERROR_SHARING_VIOLATION);
     }
-    files.nodes[key] = FileNode{};
-    HANDLE handle = reinterpret_cast<HANDLE>(next_handle += 4);
-    files.handles[handle] = key;
-    return handle;
+    *object = new_handle(key, at.path, access, share);
+    return 0;
+}
+
+namespace {
+
+NTSTATUS set_attributes(FileNode &node, const FILE_BASIC_INFORMATION &basic) {
+    node.read_only = basic.FileAttributes & FILE_ATTRIBUTE_READONLY;
+    return 0;
+}
+
+NTSTATUS dispose(HANDLE object, const OpenObject &open, FileNode &node) {
+    if (files.delete_error)
+        if (DWORD error = files.delete_error(open.path)) return status_of(error);
+    if (node.is_folder && node.link_to.empty() && has_children(open.key)) return status_of(ERROR_DIR_NOT_EMPTY);
+    if (open_by_product(open.key, object)) return status_of(ERROR_SHARING_VIOLATION);
+    if (DWORD error = held_error(node)) return status_of(error);
+    files.nodes.erase(open.key);
+    return 0;
+}
+
+NTSTATUS rename(HANDLE object, OpenObject &open, const FILE_RENAME_INFORMATION &renaming) {
+    auto folder = files.open.find(renaming.RootDirectory);
+    if (folder == files.open.end()) return status_of(ERROR_INVALID_HANDLE);
+    Inside to = inside(folder->second, {reinterpret_cast<const char16_t *>(renaming.FileName), renaming.FileNameLength / 2});
+    log_call("NtSetInformationFile(rename)", open.path + u" > " + to.path);
+    if (files.move_error)
+        if (DWORD error = files.move_error(open.path, to.path)) return status_of(error);
+    if (to.folder_became_link) return status_of(ERROR_BAD_PATHNAME);
+    if (open_by_product(open.key, object)) return status_of(ERROR_SHARING_VIOLATION);
+    auto target = files.nodes.find(to.key);
+    if (target != files.nodes.end() && to.key != open.key) {
+        if (!renaming.ReplaceIfExists) return status_of(ERROR_ALREADY_EXISTS);
+        if (target->second.is_folder) return status_of(ERROR_ACCESS_DENIED);
+        if (open_by_product(to.key)) return status_of(ERROR_SHARING_VIOLATION);
+        if (DWORD error = held_error(target->second)) return status_of(error);
+    }
+    FileNode moved = files.nodes.at(open.key);
+    files.nodes.erase(open.key);
+    files.nodes[to.key] = moved;
+    open.key = to.key;
+    open.path = to.path;
+    return 0;
+}
+
+}  // namespace
+
+NTSTATUS NTAPI NtSetInformationFile(HANDLE object, PIO_STATUS_BLOCK, PVOID information, ULONG, FILE_INFORMATION_CLASS kind) {
+    auto open = files.open.find(object);
+    if (open == files.open.end()) return status_of(ERROR_INVALID_HANDLE);
+    auto node = files.nodes.find(open->second.key);
+    if (node == files.nodes.end()) return status_of(ERROR_FILE_NOT_FOUND);
+    if (kind == FileRenameInformation) return rename(object, open->second, *static_cast<FILE_RENAME_INFORMATION *>(information));
+    bool deletes = kind == FileDispositionInformation;
+    log_call(deletes ? "NtSetInformationFile(delete)" : "NtSetInformationFile(attributes)", open->second.path);
+    if (deletes) return dispose(object, open->second, node->second);
+    return set_attributes(node->second, *static_cast<FILE_BASIC_INFORMATION *>(information));
+}
+
+ULONG NTAPI RtlNtStatusToDosError(NTSTATUS status) { return ULONG(status) & 0xFFFF; }
+
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size) {
+    log_call("GetFileInformationByHandleEx");
+    auto open = files.open.find(file);
+    if (open == files.open.end() || kind != FileAttributeTagInfo || size != sizeof(FILE_ATTRIBUTE_TAG_INFO))
+        return set_error(ERROR_INVALID_PARAMETER);
+    FileNode drive;
+    drive.is_folder = true;
+    auto found = files.nodes.find(open->second.key);
+    const FileNode &node = found == files.nodes.end() ? drive : found->second;
+    DWORD kind_of = node.is_folder ? FILE_ATTRIBUTE_DIRECTORY : node.read_only ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+    *static_cast<FILE_ATTRIBUTE_TAG_INFO *>(information) = {kind_of | (node.tag ? FILE_ATTRIBUTE_REPARSE_POINT : 0), node.tag};
+    return TRUE;
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped) {
@@ -295,104 +380,57 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
     ++files.writes;
     if (overlapped) ++files.overlapped_writes;
     if (written) *written = 0;
-    auto open = files.handles.find(file);
-    if (open == files.handles.end()) return set_error(ERROR_ACCESS_DENIED);
+    auto open = files.open.find(file);
+    if (open == files.open.end() || !(open->second.access & GENERIC_WRITE)) return set_error(ERROR_ACCESS_DENIED);
     if (files.write_error) return set_error(files.write_error);
     DWORD count = bytes;
     if (files.short_write_limit && *files.short_write_limit < count) count = DWORD(*files.short_write_limit);
-    files.nodes[open->second].bytes.append(static_cast<const char *>(buffer), count);
+    files.nodes[open->second.key].bytes.append(static_cast<const char *>(buffer), count);
     if (written) *written = count;
     return TRUE;
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE file) {
     log_call("FlushFileBuffers");
-    return files.handles.count(file) ? TRUE : set_error(ERROR_INVALID_HANDLE);
+    return files.open.count(file) ? TRUE : set_error(ERROR_INVALID_HANDLE);
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
     log_call("CloseHandle");
-    if (!files.handles.erase(handle) && !files.held.erase(handle)) {
+    if (!files.open.erase(handle)) {
         ++files.bad_closes;
         return FALSE;
     }
     return TRUE;
 }
 
-BOOL WINAPI DeleteFileW(LPCWSTR path) {
-    log_call("DeleteFileW", view(path));
-    std::string key = resolved(path, false);
-    auto node = files.nodes.find(key);
-    if (node == files.nodes.end()) return set_error(ERROR_FILE_NOT_FOUND);
-    if (node->second.is_folder) return set_error(ERROR_ACCESS_DENIED);
-    if (open_by_product(key)) return set_error(ERROR_SHARING_VIOLATION);
-    if (files.delete_error)
-        if (DWORD error = files.delete_error(view(path))) return set_error(error);
-    if (DWORD error = held_error(node->second)) return set_error(error);
-    files.nodes.erase(node);
-    return TRUE;
-}
-
-// Renames within the simulated disk; a null destination with
-// MOVEFILE_DELAY_UNTIL_REBOOT only records the removal.
+// Only arranges a removal at the next restart, the one move the product makes by name.
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
-    log_call("MoveFileExW", std::u16string(view(from)) + u" > " + (to ? std::u16string(view(to)) : u"(restart)"));
+    log_call("MoveFileExW", std::u16string(view(from)) + u" > (restart)");
+    if (to || !(flags & MOVEFILE_DELAY_UNTIL_REBOOT)) return set_error(ERROR_INVALID_PARAMETER);
     std::string key = resolved(from, false);
-    auto source = files.nodes.find(key);
-    if (source == files.nodes.end()) return set_error(ERROR_FILE_NOT_FOUND);
-    if (!to) {
-        if (!(flags & MOVEFILE_DELAY_UNTIL_REBOOT)) return set_error(ERROR_INVALID_PARAMETER);
-        if (files.restart_removal_fails) return set_error(ERROR_ACCESS_DENIED);
-        files.removed_at_restart.push_back(key);
-        return TRUE;
-    }
-    std::string target_key = resolved(to, false);
-    if (!parent_exists(target_key)) return set_error(ERROR_PATH_NOT_FOUND);
-    if (files.move_error)
-        if (DWORD error = files.move_error(view(from), view(to))) return set_error(error);
-    if (open_by_product(key) || source->second.hold == Hold::locked) return set_error(ERROR_SHARING_VIOLATION);
-    auto target = files.nodes.find(target_key);
-    if (target != files.nodes.end() && target_key != key) {
-        if (!(flags & MOVEFILE_REPLACE_EXISTING)) return set_error(ERROR_ALREADY_EXISTS);
-        if (target->second.is_folder) return set_error(ERROR_ACCESS_DENIED);
-        if (open_by_product(target_key)) return set_error(ERROR_SHARING_VIOLATION);
-        if (DWORD error = held_error(target->second)) return set_error(error);
-    }
-    FileNode moved = source->second;
-    files.nodes.erase(source);
-    files.nodes[target_key] = moved;
+    if (!files.nodes.count(key)) return set_error(ERROR_FILE_NOT_FOUND);
+    if (files.restart_removal_fails) return set_error(ERROR_ACCESS_DENIED);
+    files.removed_at_restart.push_back(key);
     return TRUE;
 }
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
     log_call("GetFileAttributesW", view(path));
-    auto node = files.nodes.find(resolved(path, false));
-    if (node == files.nodes.end()) {
-        set_error(ERROR_FILE_NOT_FOUND);
+    if (files.look_fails && files.look_fails(view(path))) {
+        set_error(ERROR_ACCESS_DENIED);
         return INVALID_FILE_ATTRIBUTES;
     }
-    DWORD link = node->second.link_to.empty() ? 0 : FILE_ATTRIBUTE_REPARSE_POINT;
-    if (node->second.is_folder) return FILE_ATTRIBUTE_DIRECTORY | link;
-    return (node->second.read_only ? FILE_ATTRIBUTE_READONLY : link ? 0 : FILE_ATTRIBUTE_NORMAL) | link;
-}
-
-BOOL WINAPI SetFileAttributesW(LPCWSTR path, DWORD attributes) {
-    log_call("SetFileAttributesW", view(path));
-    auto node = files.nodes.find(resolved(path, false));
-    if (node == files.nodes.end()) return set_error(ERROR_FILE_NOT_FOUND);
-    node->second.read_only = attributes & FILE_ATTRIBUTE_READONLY;
-    return TRUE;
-}
-
-BOOL WINAPI RemoveDirectoryW(LPCWSTR path) {
-    log_call("RemoveDirectoryW", view(path));
     std::string key = resolved(path, false);
     auto node = files.nodes.find(key);
-    if (node == files.nodes.end() || !node->second.is_folder) return set_error(ERROR_PATH_NOT_FOUND);
-    if (open_by_product(key)) return set_error(ERROR_SHARING_VIOLATION);
-    if (node->second.link_to.empty() && has_children(key)) return set_error(ERROR_DIR_NOT_EMPTY);
-    files.nodes.erase(node);
-    return TRUE;
+    if (node == files.nodes.end()) {
+        bool always_there = key == "C:" || key == ".";
+        set_error(always_there ? 0 : parent_exists(key) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return always_there ? FILE_ATTRIBUTE_DIRECTORY : INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD link = node->second.tag ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
+    if (node->second.is_folder) return FILE_ATTRIBUTE_DIRECTORY | link;
+    return (node->second.read_only ? FILE_ATTRIBUTE_READONLY : link ? 0 : FILE_ATTRIBUTE_NORMAL) | link;
 }
 
 void WINAPI ExitProcess(UINT code) {
@@ -412,32 +450,12 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     return answer;
 }
 
-BOOL WINAPI GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION requested, PSECURITY_DESCRIPTOR descriptor,
-                                    DWORD size, LPDWORD needed) {
-    log_call("GetKernelObjectSecurity");
-    auto open = files.held.find(object);
-    if (open == files.held.end() || requested != OWNER_SECURITY_INFORMATION) return set_error(ERROR_INVALID_HANDLE);
-    std::string bytes = owner_descriptor(files.nodes.at(open->second).owner);
-    if (needed) *needed = DWORD(bytes.size());
-    if (size < bytes.size()) return set_error(ERROR_INSUFFICIENT_BUFFER);
-    std::memcpy(descriptor, bytes.data(), bytes.size());
-    return TRUE;
-}
-
-BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID *owner, BOOL *defaulted) {
-    const unsigned char *bytes = static_cast<const unsigned char *>(descriptor);
-    uint32_t offset = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | uint32_t(bytes[7]) << 24;
-    *owner = offset ? const_cast<unsigned char *>(bytes + offset) : nullptr;
-    *defaulted = FALSE;
-    return TRUE;
-}
-
 // The path the open object has, links followed, in the "\\?\" form.
 DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD) {
     log_call("GetFinalPathNameByHandleW");
-    auto open = files.held.find(file);
-    if (open == files.held.end()) return set_error(ERROR_INVALID_HANDLE);
-    std::u16string text = u"\\\\?\\" + u16(resolve(open->second, true));
+    auto open = files.open.find(file);
+    if (open == files.open.end()) return set_error(ERROR_INVALID_HANDLE);
+    std::u16string text = u"\\\\?\\" + u16(resolve(open->second.key, true));
     if (text.size() >= size) return DWORD(text.size() + 1);
     std::memcpy(path, text.c_str(), (text.size() + 1) * 2);
     return DWORD(text.size());

@@ -52,55 +52,59 @@ extern Heap heap;
 // sharing (nothing can be done to it).
 enum class Hold { none, loaded, locked };
 
-enum class Owner { user, administrators };  // who owns a file or folder
-
 struct FileNode {
     bool is_folder = false;
     std::string bytes;
     bool read_only = false;
     Hold hold = Hold::none;
-    std::string link_to;  // a link (junction or symbolic link) to this normalised path; empty: none
-    Owner owner = Owner::user;
+    std::string link_to;  // a link (junction, mount point or symbolic link) to this normalised path; empty: none
+    DWORD tag = 0;        // its reparse point's tag: a link's, or another kind's such as a cloud placeholder's
 };
 
 // Paths compare without regard to ASCII case, as on Windows; "C:" always
 // exists and is the only drive, a path starting with a single backslash lies
 // on drive C: and a name without a backslash lies in the current folder.
-// The arguments of one CreateFileW call.
+// The arguments of one open, by CreateFileW or NtCreateFile (path in full).
 struct OpenRecord {
     std::u16string path;
-    DWORD access, share, disposition, attributes;
-    bool security, template_file;  // whether each was passed (non-null)
+    DWORD access, share, disposition, options;
+};
+
+// An object the product holds open: its normalised path and the path as the
+// product named it.
+struct OpenObject {
+    std::string key;
+    std::u16string path;
+    DWORD access, share;
 };
 
 struct FileSystem {
     std::map<std::string, FileNode> nodes;  // key: normalised path
-    std::function<bool(std::u16string_view path)> open_fails;  // CreateFileW gives INVALID_HANDLE_VALUE
+    std::function<bool(std::u16string_view path)> create_fails;  // an open that creates or writes is refused
+    std::function<bool(std::u16string_view path)> look_fails;  // so are a look and an open only to read
     DWORD write_error = 0;                      // nonzero: WriteFile fails with it having written nothing
     std::optional<size_t> short_write_limit;    // WriteFile writes at most this many bytes, returns TRUE
-    std::map<HANDLE, std::string> handles;      // open handle -> normalised path
-    std::map<HANDLE, std::string> held;  // opened as themselves to be checked and held, links not followed
+    std::map<HANDLE, OpenObject> open;
     unsigned writes = 0;                        // WriteFile calls
     unsigned bad_closes = 0;                    // CloseHandle on a handle that is not open
-    std::vector<OpenRecord> opens;              // every CreateFileW, in order
+    std::vector<OpenRecord> opens;              // every open, in order
     unsigned overlapped_writes = 0;             // WriteFile calls given an OVERLAPPED
-    unsigned secured_folders = 0;               // CreateDirectoryW calls given security attributes
-    // Nonzero: MoveFileExW from one path to the other fails with this error.
+    // Nonzero: renaming one path to the other fails with this error.
     std::function<DWORD(std::u16string_view from, std::u16string_view to)> move_error;
-    std::function<DWORD(std::u16string_view path)> delete_error;  // nonzero: DeleteFileW fails with it
+    std::function<DWORD(std::u16string_view path)> delete_error;  // nonzero: deleting path fails with it
     bool restart_removal_fails = false;         // MoveFileExW cannot arrange a removal at restart
     std::vector<std::string> removed_at_restart;  // normalised paths, in the order arranged
 
     void add_folder(std::u16string_view path);  // with every missing folder above it
     void add_file(std::u16string_view path, std::string_view bytes);  // folders above created too
     // A link at path to the existing target (a folder link if it is a folder).
-    void add_link(std::u16string_view path, std::u16string_view target, Owner owner = Owner::user);
+    void add_link(std::u16string_view path, std::u16string_view target, DWORD tag = IO_REPARSE_TAG_MOUNT_POINT);
     bool is_folder(std::u16string_view path) const;
     bool is_file(std::u16string_view path) const;
     std::optional<std::string> read(std::u16string_view path) const;
     FileNode *node(std::u16string_view path);  // a file or folder, or null
     std::vector<std::string> files_in(std::u16string_view folder) const;  // normalised paths, sorted
-    size_t open_handles() const { return handles.size() + held.size(); }
+    size_t open_handles() const { return open.size(); }
 };
 extern FileSystem files;
 std::string normalise_path(std::u16string_view path);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <winternl.h>
+
 namespace fake {
 
 User user;
@@ -11,6 +13,7 @@ namespace {
 const uintptr_t DIALOG_HANDLE_STEP = 0x10000;
 HMODULE const user32_module = reinterpret_cast<HMODULE>(0x7700);
 HMODULE const kernel32_module = reinterpret_cast<HMODULE>(0x7800);
+HMODULE const ntdll_module = reinterpret_cast<HMODULE>(0x7900);
 HMONITOR const primary_monitor = reinterpret_cast<HMONITOR>(0x3000);
 const DWORD ICC_PROGRESS_CLASS = 0x20;
 const UINT SWP_NOMOVE = 0x0002;
@@ -432,6 +435,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {
     std::u16string text = u16(name);
     log_call("GetModuleHandleW", text);
+    if (same_ascii_ignoring_case(text, u"ntdll.dll")) return ntdll_module;
     return same_ascii_ignoring_case(text, u"kernel32.dll") ? kernel32_module : nullptr;
 }
 
@@ -444,6 +448,11 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     if (module == kernel32_module && user.has_dll_directories_function) {
         if (!std::strcmp(name, "SetDefaultDllDirectories")) return as_farproc(&SetDefaultDllDirectories);
         if (!std::strcmp(name, "SetProcessMitigationPolicy")) return as_farproc(&SetProcessMitigationPolicy);
+    }
+    if (module == ntdll_module) {
+        if (!std::strcmp(name, "NtCreateFile")) return as_farproc(&NtCreateFile);
+        if (!std::strcmp(name, "NtSetInformationFile")) return as_farproc(&NtSetInformationFile);
+        if (!std::strcmp(name, "RtlNtStatusToDosError")) return as_farproc(&RtlNtStatusToDosError);
     }
     return nullptr;
 }

@@ -135,7 +135,7 @@ TEST_P(ClapVariable, RemovalUsesOnlyAnAcceptedValueAndIsSilent) {
     std::vector<std::string> expected;
     if (GetParam().accepted) {
         for (const std::u16string &path : {path_64(), path_32()}) fake::files.add_file(path, "older build");
-        expected = {call("DeleteFileW", path_64()), call("DeleteFileW", path_32())};
+        expected = {call("NtSetInformationFile(delete)", path_64()), call("NtSetInformationFile(delete)", path_32())};
     }
     clap_target(PAGE, 1, 0);
     EXPECT_EQ(file_system_calls(), expected);
@@ -179,7 +179,7 @@ TEST_F(ClapTarget, InstallAfterAnEarlierFailureExtractsNothing) {
 }
 
 TEST_F(ClapTarget, AFailedWriteIsReportedOnceByTheExtraction) {
-    fake::files.open_fails = [](std::u16string_view) { return true; };
+    fake::files.create_fails = [](std::u16string_view) { return true; };
     clap_target(PAGE, 0, 0);
     expect_cannot_install(COMMON + SUFFIX_64, INACCESSIBLE);
     EXPECT_EQ(install_failed, 1);
@@ -192,8 +192,8 @@ TEST_F(ClapTarget, RemovalDeletesBothFilesWhateverTheBuildAndKeepsTheFolders) {
         fake::files.add_file(COMMON + SUFFIX_64, "old 64");
         fake::files.add_file(COMMON_X86 + SUFFIX_32, "old 32");
         clap_target(PAGE, 1, build);
-        EXPECT_EQ(file_system_calls(), (std::vector<std::string>{call("DeleteFileW", COMMON + SUFFIX_64),
-                                                                 call("DeleteFileW", COMMON_X86 + SUFFIX_32)}));
+        EXPECT_EQ(file_system_calls(), (std::vector<std::string>{call("NtSetInformationFile(delete)", COMMON + SUFFIX_64),
+                                                                 call("NtSetInformationFile(delete)", COMMON_X86 + SUFFIX_32)}));
         EXPECT_FALSE(fake::files.is_file(COMMON + SUFFIX_64));
         EXPECT_FALSE(fake::files.is_file(COMMON_X86 + SUFFIX_32));
         EXPECT_TRUE(fake::files.is_folder(COMMON + u"\\CLAP"));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <functional>
 #include <optional>
@@ -54,7 +56,8 @@ protected:
 
 std::string plugin_bytes() { return contents(POOL, PLUGIN_SLICES); }
 
-std::vector<std::string> folder_calls() { return fake::calls_named("CreateDirectoryW"); }
+// The folders and files made, in order.
+std::vector<std::string> made() { return fake::calls_named("NtCreateFile(create)"); }
 
 }  // namespace
 
@@ -63,13 +66,12 @@ TEST_F(Extract, CreatesEveryFolderOutermostFirstAndWritesTheFileOnce) {
         const char *what;
         const char16_t *existing;  // a folder present before the call, or null
         const char16_t *path;
-        std::vector<std::string> folders;  // CreateDirectoryW calls, in order: the missing ones
+        std::vector<std::string> folders;  // the missing ones, made in order
     } cases[] = {
         {"folders exist", u"C:\\Program Files\\Common Files\\CLAP", u"C:\\Program Files\\Common Files\\CLAP\\Q.clap", {}},
         {"three levels missing", u"C:\\Hosts", u"C:\\Hosts\\FL\\Plugins\\Fx\\Q.dll",
          {"C:\\Hosts\\FL", "C:\\Hosts\\FL\\Plugins", "C:\\Hosts\\FL\\Plugins\\Fx"}},
-        {"leading backslash, forward slashes", nullptr, u"\\Audio/FL/Q.dll", {"\\Audio", "\\Audio/FL"}},
-        {"no backslash", nullptr, u"Q.dll", {}},
+        {"leading backslash, forward slashes", nullptr, u"\\Audio/FL/Q.dll", {"\\Audio", "\\Audio\\FL"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -78,8 +80,11 @@ TEST_F(Extract, CreatesEveryFolderOutermostFirstAndWritesTheFileOnce) {
         if (c.existing) fake::files.add_folder(c.existing);
         EXPECT_FALSE(extract(c.path));
         std::vector<std::string> expected;
-        for (const std::string &folder : c.folders) expected.push_back("CreateDirectoryW " + folder);
-        EXPECT_EQ(folder_calls(), expected);
+        for (const std::string &folder : c.folders) expected.push_back("NtCreateFile(create) " + folder);
+        std::string file = fake::narrow(c.path);
+        std::replace(file.begin(), file.end(), '/', '\\');  // each name is made within the folder before it
+        expected.push_back("NtCreateFile(create) " + file + ".new");
+        EXPECT_EQ(made(), expected);
         for (const std::string &folder : c.folders) EXPECT_TRUE(fake::files.is_folder(fake::u16(folder))) << folder;
         EXPECT_EQ(fake::files.read(c.path), plugin_bytes());
         EXPECT_EQ(fake::files.writes, 1u);
@@ -89,24 +94,27 @@ TEST_F(Extract, CreatesEveryFolderOutermostFirstAndWritesTheFileOnce) {
 }
 
 // The folders on the way are held open, without letting them be renamed or
-// deleted, while the new file is created only as a new file.
+// deleted, while the new file is created only as a new file inside the
+// innermost; no name is followed where it is a link.
 TEST_F(Extract, OpensANewFileForExclusiveWritingWhileTheFoldersAreHeldAndReleasesEverything) {
     fake::files.add_folder(u"C:\\Fx");
     ASSERT_FALSE(extract(u"C:\\Fx\\Q.clap"));
-    ASSERT_EQ(fake::files.opens.size(), 3u);  // the folder, the file's own name, the new file
+    ASSERT_GE(fake::files.opens.size(), 3u);
+    EXPECT_EQ(fake::files.opens[0].path, u"C:\\");
+    EXPECT_TRUE(fake::files.opens[0].options & FILE_FLAG_OPEN_REPARSE_POINT);
+    EXPECT_EQ(fake::files.opens[1].path, u"C:\\Fx");
     for (const fake::OpenRecord &held : {fake::files.opens[0], fake::files.opens[1]})
         EXPECT_EQ(held.share, DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE)) << fake::narrow(held.path);
-    const fake::OpenRecord &open = fake::files.opens[2];
-    EXPECT_EQ(open.path, u"C:\\Fx\\Q.clap.new");  // renamed into place once complete
+    for (auto open = fake::files.opens.begin() + 1; open != fake::files.opens.end(); ++open)
+        EXPECT_TRUE(open->options & FILE_OPEN_REPARSE_POINT) << fake::narrow(open->path);
+    auto created = std::find_if(fake::files.opens.begin(), fake::files.opens.end(),
+                                [](const fake::OpenRecord &open) { return open.access & GENERIC_WRITE; });
+    ASSERT_NE(created, fake::files.opens.end());
+    EXPECT_EQ(created->path, u"C:\\Fx\\Q.clap.new");  // renamed into place once complete
     EXPECT_EQ(fake::files.files_in(u"C:\\Fx"), std::vector<std::string>{"C:\\FX\\Q.CLAP"});
-    EXPECT_EQ(open.access, DWORD(GENERIC_WRITE));
-    EXPECT_EQ(open.share, 0u);
-    EXPECT_EQ(open.disposition, DWORD(CREATE_NEW));
-    EXPECT_EQ(open.attributes, DWORD(FILE_ATTRIBUTE_NORMAL));
-    EXPECT_FALSE(open.security);
-    EXPECT_FALSE(open.template_file);
+    EXPECT_EQ(created->share, 0u);
+    EXPECT_EQ(created->disposition, DWORD(FILE_CREATE));
     EXPECT_EQ(fake::files.overlapped_writes, 0u);
-    EXPECT_EQ(fake::files.secured_folders, 0u);
     EXPECT_EQ(fake::files.open_handles(), 0u);
     EXPECT_EQ(fake::files.bad_closes, 0u);
     EXPECT_EQ(fake::heap.live_blocks(), 0u);
@@ -142,14 +150,14 @@ TEST_F(Extract, AFileThatCannotBeWrittenLeavesTheOldOneAndOffersToTryAgain) {
         std::vector<std::string> order;  // of the calls below
     } cases[] = {
         {"cannot be created",
-         [] { fake::files.open_fails = [](std::u16string_view path) { return path == u"C:\\Fx\\Q.dll.new"; }; },
-         INACCESSIBLE, {"DeleteFileW", "CloseHandle", "MessageBoxW"}},
+         [] { fake::files.create_fails = [](std::u16string_view path) { return path == u"C:\\Fx\\Q.dll.new"; }; },
+         INACCESSIBLE, {"MessageBoxW"}},
         {"write fails", [] { fake::files.write_error = ERROR_WRITE_FAULT; }, INACCESSIBLE,
-         {"WriteFile", "CloseHandle", "DeleteFileW", "CloseHandle", "MessageBoxW"}},
+         {"WriteFile", "NtSetInformationFile(delete)", "MessageBoxW"}},
         {"disk full", [] { fake::files.write_error = ERROR_DISK_FULL; }, DISK_FULL,
-         {"WriteFile", "CloseHandle", "DeleteFileW", "CloseHandle", "MessageBoxW"}},
+         {"WriteFile", "NtSetInformationFile(delete)", "MessageBoxW"}},
         {"one byte short", [] { fake::files.short_write_limit = plugin_bytes().size() - 1; }, DISK_FULL,
-         {"WriteFile", "CloseHandle", "DeleteFileW", "CloseHandle", "MessageBoxW"}},
+         {"WriteFile", "NtSetInformationFile(delete)", "MessageBoxW"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -172,10 +180,10 @@ TEST_F(Extract, AFileThatCannotBeWrittenLeavesTheOldOneAndOffersToTryAgain) {
         EXPECT_EQ(fake::heap.live_blocks(), 0u);
         std::vector<std::string> order;
         auto opened = std::find_if(fake::calls.begin(), fake::calls.end(),
-                                   [](const std::string &call) { return call.rfind("CreateFileW ", 0) == 0; });
-        for (auto call = opened; call != fake::calls.end(); ++call) {
+                                   [](const std::string &call) { return call == "NtCreateFile(create) C:\\Fx\\Q.dll.new"; });
+        for (auto call = opened + 1; call != fake::calls.end(); ++call) {
             std::string name = call->substr(0, call->find(' '));
-            if (name == "WriteFile" || name == "CloseHandle" || name == "DeleteFileW" || name == "MessageBoxW")
+            if (name == "WriteFile" || name == "NtSetInformationFile(delete)" || name == "MessageBoxW")
                 order.push_back(name);
         }
         EXPECT_EQ(order, c.order);
@@ -188,7 +196,7 @@ TEST_F(Extract, NoMemoryIsRecordedAndReportedBeforeTheDiskIsTouched) {
     expect_one_error_report(OWNER, NO_MEMORY);
     EXPECT_EQ(flag_at_report, std::vector<BYTE>{1});  // recorded, then reported
     EXPECT_EQ(install_failed, 1);
-    EXPECT_TRUE(folder_calls().empty());
+    EXPECT_TRUE(made().empty());
     EXPECT_TRUE(fake::files.opens.empty());
     EXPECT_TRUE(fake::calls_named("HeapFree").empty());
 }
@@ -202,7 +210,7 @@ TEST_F(Extract, ACorruptedEntryEndsTheProcessWithNothingOnDisk) {
         EXPECT_EQ(exit, std::optional<UINT>(EXIT_PAYLOAD_CORRUPTED));
         expect_one_error_report(OWNER, CORRUPTED);
         EXPECT_EQ(install_failed, 0);
-        EXPECT_TRUE(folder_calls().empty());
+        EXPECT_TRUE(made().empty());
         EXPECT_TRUE(fake::files.opens.empty());
         EXPECT_FALSE(fake::files.is_folder(u"C:\\New"));
     }

@@ -90,9 +90,9 @@ TEST_P(FlStudioCut, RemovalDeletesBothDllsAndThePluginFolder) {
     fake::files.add_file(c.folder + DLL_64, "64");
     fake::files.add_file(c.folder + DLL_32, "32");
     fl_studio_target(PAGE, 1);
-    EXPECT_EQ(file_system_calls(), (std::vector<std::string>{call("DeleteFileW", c.folder + DLL_64),
-                                                             call("DeleteFileW", c.folder + DLL_32),
-                                                             call("RemoveDirectoryW", c.folder + PLUGIN_FOLDER)}));
+    EXPECT_EQ(file_system_calls(), (std::vector<std::string>{call("NtSetInformationFile(delete)", c.folder + DLL_64),
+                                                             call("NtSetInformationFile(delete)", c.folder + DLL_32),
+                                                             call("NtSetInformationFile(delete)", c.folder + PLUGIN_FOLDER)}));
     EXPECT_FALSE(fake::files.is_folder(c.folder + PLUGIN_FOLDER));
     EXPECT_TRUE(fake::files.is_folder(c.folder + u"\\Plugins\\Fruity\\Effects"));
     EXPECT_TRUE(fake::message_boxes.empty());
@@ -209,7 +209,7 @@ TEST_F(FlStudioTarget, AnEarlierFailureLeavesRegistryAndFilesAlone) {
 }
 
 TEST_F(FlStudioTarget, AFailed64BitDllLeavesThe32BitDllUnwritten) {
-    fake::files.open_fails = [](std::u16string_view path) { return path == FL_FOLDER + DLL_64 + u".new"; };
+    fake::files.create_fails = [](std::u16string_view path) { return path == FL_FOLDER + DLL_64 + u".new"; };
     fl_studio_target(PAGE, 0);
     expect_cannot_install(FL_FOLDER + DLL_64, INACCESSIBLE);
     EXPECT_TRUE(files_put_in_place().empty());

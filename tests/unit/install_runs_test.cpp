@@ -47,7 +47,7 @@ std::u16string kept(std::vector<std::u16string> paths) {
 
 // Writes to path fail with error; every other write succeeds.
 void write_error_at(std::u16string path, DWORD error) {
-    fake::files.open_fails = [path, error](std::u16string_view opened) {
+    fake::files.create_fails = [path, error](std::u16string_view opened) {
         fake::files.write_error = opened == path + u".new" ? error : 0;
         return false;
     };
@@ -56,13 +56,13 @@ void write_error_at(std::u16string path, DWORD error) {
 void hold(const std::u16string &path, fake::Hold how) { fake::files.node(path)->hold = how; }
 
 // Turns folder into a link to a folder elsewhere that holds the same files.
-void link_elsewhere(const std::u16string &folder, fake::Owner owner) {
+void link_elsewhere(const std::u16string &folder, DWORD tag = IO_REPARSE_TAG_MOUNT_POINT) {
     std::string key = fake::normalise_path(folder);
     for (auto node = fake::files.nodes.lower_bound(key); node != fake::files.nodes.end() && node->first.rfind(key, 0) == 0;) {
         if (!node->second.is_folder) fake::files.add_file(ELSEWHERE + fake::u16(node->first.substr(key.size())), node->second.bytes);
         node = fake::files.nodes.erase(node);
     }
-    fake::files.add_link(folder, ELSEWHERE, owner);
+    fake::files.add_link(folder, ELSEWHERE, tag);
 }
 
 // Every move to path fails: putting a new build in place, and the old one back.
@@ -125,7 +125,7 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
         {"disk full writing FL 64-bit", [] { write_error_at(FL64, ERROR_DISK_FULL); }, {IDCANCEL}, {CLAP64, CLAP32},
          {cannot_install(FL64, DISK_FULL), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})}, EXIT_INSTALL_FAILED},
         {"access denied creating CLAP 64-bit's new file",
-         [] { fake::files.open_fails = [](std::u16string_view path) { return path == CLAP64 + u".new"; }; },
+         [] { fake::files.create_fails = [](std::u16string_view path) { return path == CLAP64 + u".new"; }; },
          {IDCANCEL}, {}, {cannot_install(CLAP64, INACCESSIBLE), kept({CLAP64})}, EXIT_INSTALL_FAILED},
         // Refused in place and again once the old file is aside: the old file goes back.
         {"the replace step failing",
@@ -143,12 +143,12 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
          {FL_NOT_FOUND, INSTALLED}, EXIT_DONE},
         {"the 32-bit CLAP folder unknown", [] { fake::remove_variable(u"COMMONPROGRAMFILES(X86)"); }, {}, {FL64, FL32},
          {INACCESSIBLE, INACCESSIBLE, INSTALLED}, EXIT_DONE},
-        // Links: the user's are refused and what they lead to is left alone.
-        {"the FL plug-in folder a link the user made", [] { link_elsewhere(FL_FOLDER, fake::Owner::user); },
+        // Links are refused, whoever made them, and what they lead to is left alone.
+        {"the FL plug-in folder a link the user made", [] { link_elsewhere(FL_FOLDER); },
          {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
          EXIT_INSTALL_FAILED},
         {"FL Studio's folder a link the user made, FL 64-bit loaded",
-         [] { link_elsewhere(u"C:\\Program Files\\FL", fake::Owner::user), hold(FL64, fake::Hold::loaded); },
+         [] { link_elsewhere(u"C:\\Program Files\\FL"), hold(FL64, fake::Hold::loaded); },
          {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
          EXIT_INSTALL_FAILED},
         {"the CLAP 64-bit file a link the user made",
@@ -157,8 +157,10 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
              fake::files.add_link(CLAP64, ELSEWHERE + u"\\Q.clap");
          },
          {IDCANCEL}, {}, {cannot_install(CLAP64, LINK_REFUSED), kept({CLAP64})}, EXIT_INSTALL_FAILED},
-        {"the FL plug-in folder a link an administrator made",
-         [] { link_elsewhere(FL_FOLDER, fake::Owner::administrators); }, {}, PLUGIN_FILES, {INSTALLED}, EXIT_DONE},
+        {"the FL plug-in folder a symbolic link an administrator made",
+         [] { link_elsewhere(FL_FOLDER, IO_REPARSE_TAG_SYMLINK); },
+         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
+         EXIT_INSTALL_FAILED},
         // Whatever fails, the working build stays, and a file left beside it is named.
         {"moving FL 64-bit into place and back failing, then Retry",
          [] {
@@ -184,7 +186,7 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
              write_error_at(FL32, ERROR_DISK_FULL);
              fake::on_message_box = [](const fake::MessageBoxRecord &) {
                  if (fake::FileNode *old = fake::files.node(FL64 + u".old")) old->hold = fake::Hold::none;
-                 fake::files.open_fails = nullptr;
+                 fake::files.create_fails = nullptr;
                  fake::files.write_error = 0;
              };
          },
@@ -319,20 +321,20 @@ TEST(UninstallRun, RemovesEveryTargetAndTellsWhatCouldNotGo) {
              moves_to_fail(FL64);
          },
          {ASIDE}, LEFT + lines({ASIDE, IN_USE}), EXIT_UNINSTALL_INCOMPLETE},
-        {"the FL plug-in folder a link the user made", [] { link_elsewhere(FL_FOLDER, fake::Owner::user); },
+        {"the FL plug-in folder a link the user made", [] { link_elsewhere(FL_FOLDER); },
          {FL64, FL32}, LEFT + lines({FL64, LINK_REFUSED, FL32, LINK_REFUSED}), EXIT_UNINSTALL_INCOMPLETE},
         {"the maker's folder's parent a link the user made",
          [] {
              fake::files.add_file(u"C:\\Roaming\\Brindlewoodsonics\\Quenthalvox Standalone.exe", "standalone");
-             link_elsewhere(u"C:\\Roaming", fake::Owner::user);
+             link_elsewhere(u"C:\\Roaming");
          },
          {STANDALONE}, LEFT + lines({STANDALONE, LINK_REFUSED}), EXIT_UNINSTALL_INCOMPLETE},
         {"the Start menu's Programs folder a link an administrator made",
          [] {
              fake::files.add_file(u"C:\\Start\\Programs\\Quenthalvox Standalone.lnk", "shortcut");
-             link_elsewhere(u"C:\\Start\\Programs", fake::Owner::administrators);
+             link_elsewhere(u"C:\\Start\\Programs");
          },
-         {}, UNINSTALLED, EXIT_DONE},
+         {SHORTCUT}, LEFT + lines({SHORTCUT, LINK_REFUSED}), EXIT_UNINSTALL_INCOMPLETE},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

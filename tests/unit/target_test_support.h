@@ -59,7 +59,7 @@ inline bool is_side_name(const std::string &call) {
 inline std::vector<std::string> file_system_calls() {
     std::vector<std::string> found;
     for (const std::string &call : fake::calls)
-        for (const char *name : {"CreateDirectoryW ", "CreateFileW ", "DeleteFileW ", "RemoveDirectoryW "})
+        for (const char *name : {"NtCreateFile(create) ", "NtSetInformationFile(delete) "})
             if (call.rfind(name, 0) == 0 && !is_side_name(call)) found.push_back(call);
     return found;
 }
@@ -67,7 +67,7 @@ inline std::vector<std::string> file_system_calls() {
 // The files put in place, in order: each new file renamed over its destination.
 inline std::vector<std::string> files_put_in_place() {
     std::vector<std::string> found;
-    for (const std::string &call : fake::calls_named("MoveFileExW")) {
+    for (const std::string &call : fake::calls_named("NtSetInformationFile(rename)")) {
         size_t arrow = call.find(" > ");
         if (is_side_name(call.substr(0, arrow))) found.push_back(call.substr(arrow + 3));
     }

@@ -14,7 +14,8 @@ static_assert(sizeof(wchar_t) == 2, "the host build needs -fshort-wchar");
 #define DECLSPEC_NORETURN [[noreturn]]
 
 typedef unsigned char BYTE;
-typedef unsigned short WORD;
+typedef unsigned short WORD, USHORT;
+typedef unsigned char BOOLEAN;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
@@ -32,10 +33,14 @@ typedef DWORD *LPDWORD;
 typedef intptr_t INT_PTR, LONG_PTR, LPARAM, LRESULT;
 typedef uintptr_t UINT_PTR, ULONG_PTR, WPARAM, SIZE_T;
 typedef LONG LSTATUS;
+typedef DWORD ACCESS_MASK;
+typedef union _LARGE_INTEGER {
+    int64_t QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
 typedef DWORD REGSAM;
 typedef int32_t HRESULT;
 
-typedef void *HANDLE;
+typedef void *HANDLE, **PHANDLE;
 struct HWND__;
 typedef HWND__ *HWND;
 struct HINSTANCE__;
@@ -68,7 +73,9 @@ typedef INT_PTR(WINAPI *FARPROC)();
 #define ERROR_LOCK_VIOLATION 33L
 #define ERROR_HANDLE_DISK_FULL 39L
 #define ERROR_DISK_FULL 112L
+#define ERROR_BAD_PATHNAME 161L
 #define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_DIRECTORY 267L
 #define ERROR_USER_MAPPED_FILE 1224L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_DIR_NOT_EMPTY 145L
@@ -107,12 +114,14 @@ typedef struct tagMONITORINFO {
 // Kernel: heap, files, environment, modules, threads, process
 #define HEAP_ZERO_MEMORY 0x00000008
 #define GENERIC_WRITE 0x40000000UL
-#define READ_CONTROL 0x00020000UL
+#define DELETE 0x00010000UL
+#define SYNCHRONIZE 0x00100000UL
+#define FILE_TRAVERSE 0x0020
 #define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
-#define CREATE_NEW 1
-#define CREATE_ALWAYS 2
+#define FILE_SHARE_DELETE 0x00000004
 #define OPEN_EXISTING 3
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
@@ -125,14 +134,16 @@ typedef struct tagMONITORINFO {
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
-#define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003L
+#define IO_REPARSE_TAG_SYMLINK 0xA000000CL
+#define IO_REPARSE_TAG_CLOUD 0x9000001AL
+#define IsReparseTagNameSurrogate(tag) ((tag) & 0x20000000)
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 
 HANDLE WINAPI GetProcessHeap();
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
-BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD attributes, HANDLE template_file);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped);
@@ -140,9 +151,12 @@ BOOL WINAPI FlushFileBuffers(HANDLE file);
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 DWORD WINAPI GetFileAttributesW(LPCWSTR path);
-BOOL WINAPI SetFileAttributesW(LPCWSTR path, DWORD attributes);
-BOOL WINAPI DeleteFileW(LPCWSTR path);
-BOOL WINAPI RemoveDirectoryW(LPCWSTR path);
+typedef enum _FILE_INFO_BY_HANDLE_CLASS { FileAttributeTagInfo = 9 } FILE_INFO_BY_HANDLE_CLASS;
+typedef struct _FILE_ATTRIBUTE_TAG_INFO {
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+} FILE_ATTRIBUTE_TAG_INFO;
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
 DWORD WINAPI GetLastError();
 DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
 int WINAPI CompareStringOrdinal(LPCWSTR first, int first_length, LPCWSTR second, int second_length,
@@ -152,13 +166,6 @@ typedef enum _PROCESS_MITIGATION_POLICY { ProcessRedirectionTrustPolicy = 16 } P
 typedef struct { DWORD EnforceRedirectionTrust : 1; } PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY;
 BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size);
 
-// Security: the owner of a file or folder.
-typedef DWORD SECURITY_INFORMATION;
-typedef PVOID PSECURITY_DESCRIPTOR, PSID;
-#define OWNER_SECURITY_INFORMATION 0x00000001L
-BOOL WINAPI GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION requested, PSECURITY_DESCRIPTOR descriptor,
-                                    DWORD size, LPDWORD needed);
-BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID *owner, BOOL *defaulted);
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 HMODULE WINAPI LoadLibraryW(LPCWSTR name);
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name);

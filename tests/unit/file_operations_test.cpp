@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include "common/file_replace.h"
+#include "common/link_guard.h"
+#include "fake.h"
+
+namespace {
+
+const std::u16string FOLDER = u"C:\\Program Files\\FL\\Plugins";
+const std::u16string PLUGIN = FOLDER + u"\\Q.dll";
+const std::u16string SYSTEM = u"C:\\Windows\\System32";  // where a planted link leads
+
+// A program of the user's empties folder and makes it a link to the system's folder.
+void link_system_at(const std::u16string &folder, DWORD tag = IO_REPARSE_TAG_MOUNT_POINT) {
+    std::string key = fake::normalise_path(folder);
+    for (auto node = fake::files.nodes.lower_bound(key); node != fake::files.nodes.end() && node->first.rfind(key, 0) == 0;)
+        node = fake::files.nodes.erase(node);
+    fake::files.add_link(folder, SYSTEM, tag);
+}
+
+std::map<std::string, std::string> system_files() {
+    std::map<std::string, std::string> found;
+    for (const std::string &file : fake::files.files_in(SYSTEM)) found[file] = *fake::files.read(fake::u16(file));
+    return found;
+}
+
+}  // namespace
+
+// Replacing or removing the plug-in's file on a path with links, holds and
+// faults: what the call gives, what stands at the path afterwards, and that
+// nothing in the system's folder is touched.
+TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
+    struct Case {
+        const char *name;
+        std::function<void()> arrange;
+        bool remove;
+        DWORD error, result;  // the replacement's flags, or the removal
+        const char *plugin;   // bytes at the path, read as a program would; null: nothing
+    } cases[] = {
+        // The update's clean-up would move the planted old build into the system's folder.
+        {"a mount point on the plug-in folder the installer made, over an old build",
+         [] { fake::files.nodes.erase(fake::normalise_path(SYSTEM + u"\\Q.dll")), link_system_at(FOLDER); }, false,
+         ERROR_UNTRUSTED_MOUNT_POINT, 0, nullptr},
+        {"a mount point on the plug-in folder, removal", [] { link_system_at(FOLDER); }, true,
+         ERROR_UNTRUSTED_MOUNT_POINT, FILE_LEFT, "system file"},
+        {"an administrator's junction higher up", [] { link_system_at(u"C:\\Program Files\\FL"); }, false,
+         ERROR_UNTRUSTED_MOUNT_POINT, 0, nullptr},
+        {"a symbolic link at the file itself",
+         [] { fake::files.nodes.erase(fake::normalise_path(PLUGIN)), fake::files.add_link(PLUGIN, SYSTEM + u"\\Q.dll", IO_REPARSE_TAG_SYMLINK); },
+         true, ERROR_UNTRUSTED_MOUNT_POINT, FILE_LEFT, "system file"},
+        {"a cloud placeholder folder", [] { fake::files.node(FOLDER)->tag = IO_REPARSE_TAG_CLOUD; }, false, 0, 0,
+         "new build"},
+        {"a mount point set on the held folder before the new file is made",
+         [] {
+             fake::files.create_fails = [](std::u16string_view path) {
+                 if (path == PLUGIN + u".new") link_system_at(FOLDER);
+                 return false;
+             };
+         },
+         false, ERROR_BAD_PATHNAME, NEW_FILE_LEFT, "system file"},  // its look fails, so it is named
+        {"a failed look at an old build still loaded: arranged for the restart all the same",
+         [] {
+             fake::files.node(PLUGIN)->hold = fake::Hold::loaded;
+             fake::files.look_fails = [](std::u16string_view path) { return path == PLUGIN + u".old"; };
+         },
+         false, 0, OLD_BUILD_HELD, "new build"},
+        {"the folder and the file fail to be looked at", [] {
+             fake::files.look_fails = [](std::u16string_view path) { return path == FOLDER || path == PLUGIN; };
+         }, true, ERROR_ACCESS_DENIED, FILE_LEFT, "old build"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::reset();
+        fake::set_known_folder(FOLDERID_ProgramFiles, u"C:\\Program Files");
+        fake::files.add_file(PLUGIN, "old build");
+        fake::files.add_file(SYSTEM + u"\\Q.dll", "system file");
+        fake::files.add_file(SYSTEM + u"\\Q.dll.old", "planted");
+        c.arrange();
+        std::map<std::string, std::string> system_before = system_files();
+        std::vector<WCHAR> path(PLUGIN.begin(), PLUGIN.end());
+        path.push_back(0);
+        DWORD error = 0, result;
+        if (c.remove) {
+            result = remove_file(path.data(), &error);
+        } else {
+            replacement done = replace_file(path.data(), "new build", 9);
+            error = done.error, result = done.left;
+        }
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(fake::files.read(PLUGIN), c.plugin ? std::optional<std::string>(c.plugin) : std::nullopt);
+        EXPECT_EQ(system_files(), system_before);
+        bool arranged = c.result == OLD_BUILD_HELD;
+        EXPECT_EQ(fake::files.removed_at_restart,
+                  arranged ? std::vector<std::string>{fake::normalise_path(PLUGIN + u".old")} : std::vector<std::string>{});
+        EXPECT_EQ(fake::files.open_handles(), 0u);
+    }
+}
