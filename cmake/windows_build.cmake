@@ -57,12 +57,13 @@ set(PRODUCT_COMPILE_OPTIONS
 set(PRODUCT_LINK_OPTIONS
     -Oz -flto -nostdlib -nostartfiles -Wl,-e,installer_entry -Wl,--subsystem,windows
     -Wl,--gc-sections -s
-    # Nothing refers to the load configuration but the loader: kept by name.
-    -Wl,--require-defined=_load_config_used
+    # Nothing refers to the load configuration but the loader: kept by name,
+    # and found in the map by set_load_config.sh.
+    -Wl,--require-defined=_load_config_used -Wl,-Map=${CMAKE_BINARY_DIR}/quenthalvox-installer.map
     # Reproducible output: no link time stamp, no build id.
     -Wl,--no-insert-timestamp -Wl,--build-id=none
-    # The image is relocatable (the embedded data records carry base
-    # relocations), so it gets ASLR with a 64-bit address space, and DEP.
+    # Nothing in the image holds an absolute address, so it needs no base
+    # relocations and loads anywhere: ASLR with a 64-bit address space, and DEP.
     -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat)
 
 set(installer quenthalvox-installer)
@@ -96,8 +97,11 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/installer.rc PROPERTIE
     COMPILE_DEFINITIONS "QUENTHALVOX_VERSION_MAJOR=${PROJECT_VERSION_MAJOR};QUENTHALVOX_VERSION_MINOR=${PROJECT_VERSION_MINOR};QUENTHALVOX_VERSION_PATCH=${PROJECT_VERSION_PATCH}"
     OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/installer.manifest;${INSTALLER_ICON}")
 
-# An import from a DLL outside the allowed few fails the build.
+# The loader's configuration entry, which this linker leaves empty; then an
+# import from a DLL outside the allowed few fails the build.
 add_custom_command(TARGET ${installer} POST_BUILD
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/set_load_config.sh $<TARGET_FILE:${installer}>
+        ${CMAKE_BINARY_DIR}/quenthalvox-installer.map
     COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:${installer}> -DOBJDUMP=${CMAKE_OBJDUMP}
         -P ${CMAKE_SOURCE_DIR}/cmake/check_imports.cmake
     VERBATIM)
