@@ -17,9 +17,7 @@ bool is_separator(WCHAR unit) { return unit == L'\\' || unit == L'/'; }
 // and marks the link only at its name: where the object shows no reparse
 // point, that mark refuses it. The look by name can only refuse, so it cannot
 // lead the run anywhere.
-DWORD check_link(HANDLE object, const WCHAR *path) {
-    FILE_ATTRIBUTE_TAG_INFO found;
-    if (!GetFileInformationByHandleEx(object, FileAttributeTagInfo, &found, sizeof found)) return GetLastError();
+DWORD check_link(const FILE_ATTRIBUTE_TAG_INFO &found, const WCHAR *path) {
     if (found.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return IsReparseTagNameSurrogate(found.ReparseTag) ? ERROR_UNTRUSTED_MOUNT_POINT : 0;
     DWORD attributes = GetFileAttributesW(path);
@@ -34,7 +32,9 @@ const ULONG FOLDER_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 DWORD hold(HANDLE folder, const WCHAR *path, held_folders *held) {
     held->folder[held->count++] = folder;
-    return check_link(folder, path);
+    FILE_ATTRIBUTE_TAG_INFO found;
+    DWORD error = tag_of(folder, &found);
+    return error ? error : check_link(found, path);
 }
 
 // The first folder by its name ("C:\", "\" or the current folder "."), the
@@ -57,13 +57,10 @@ DWORD hold_next(const WCHAR *path, const WCHAR *name, bool create, held_folders 
 // yet is fine. The file is not held, since it is to be renamed or deleted.
 DWORD check_name(const WCHAR *path, const held_folders &held) {
     if (!*held.name) return ERROR_BAD_PATHNAME;
-    HANDLE object;
-    DWORD error = open_in(innermost(held), held.name, FILE_READ_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, &object);
+    FILE_ATTRIBUTE_TAG_INFO found;
+    DWORD error = look_in(innermost(held), held.name, &found);
     if (error) return error == ERROR_FILE_NOT_FOUND ? 0 : error;
-    error = check_link(object, path);
-    CloseHandle(object);
-    return error;
+    return check_link(found, path);
 }
 
 // Cuts path after end while call runs.

@@ -12,21 +12,27 @@ typedef NTSTATUS(NTAPI *set_information_call)(HANDLE object, PIO_STATUS_BLOCK st
                                               ULONG size, FILE_INFORMATION_CLASS kind);
 typedef ULONG(NTAPI *error_of_status_call)(NTSTATUS status);
 
+struct {
+    create_file_call create_file;
+    set_information_call set_information;
+    error_of_status_call error_of_status;
+} ntdll;
+
+// Through a plain function type first: the found address has a different signature.
+template <typename function> void find(HMODULE module, const char *name, function *call) {
+    *call = reinterpret_cast<function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
 // ntdll is in every process from its start, so the lookup loads nothing.
-template <typename function> function ntdll_call(const char *name) {
-    return reinterpret_cast<function>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+void find_ntdll_calls() {
+    if (ntdll.create_file) return;
+    HMODULE module = GetModuleHandleW(L"ntdll.dll");
+    find(module, "NtCreateFile", &ntdll.create_file);
+    find(module, "NtSetInformationFile", &ntdll.set_information);
+    find(module, "RtlNtStatusToDosError", &ntdll.error_of_status);
 }
 
-DWORD error_of(NTSTATUS status) {
-    return NT_SUCCESS(status) ? 0 : ntdll_call<error_of_status_call>("RtlNtStatusToDosError")(status);
-}
-
-USHORT bytes_of(const WCHAR *name) {
-    USHORT length = 0;
-    while (name[length]) ++length;
-    return USHORT(length * sizeof(WCHAR));
-}
+DWORD error_of(NTSTATUS status) { return NT_SUCCESS(status) ? 0 : ntdll.error_of_status(status); }
 
 // A name is at most a whole path.
 struct {
@@ -41,7 +47,7 @@ DWORD set_information_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, U
                           options, &object);
     if (error) return error;
     IO_STATUS_BLOCK status;
-    error = error_of(ntdll_call<set_information_call>("NtSetInformationFile")(object, &status, information, size, kind));
+    error = error_of(ntdll.set_information(object, &status, information, size, kind));
     CloseHandle(object);
     return error;
 }
@@ -50,17 +56,26 @@ DWORD set_information_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, U
 
 DWORD open_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
               HANDLE *object) {
-    UNICODE_STRING text = {bytes_of(name), bytes_of(name), const_cast<PWSTR>(name)};
+    find_ntdll_calls();
+    USHORT length = 0;
+    while (name[length]) ++length;
+    length *= sizeof(WCHAR);
+    UNICODE_STRING text = {length, length, const_cast<PWSTR>(name)};
+    // As every Win32 path is, the name is taken without regard to case.
     OBJECT_ATTRIBUTES attributes = {};
     attributes.Length = sizeof attributes;
     attributes.RootDirectory = folder;
     attributes.ObjectName = &text;
-    attributes.Attributes = OBJ_CASE_INSENSITIVE;  // as every Win32 path is
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
     IO_STATUS_BLOCK status;
     *object = INVALID_HANDLE_VALUE;
-    return error_of(ntdll_call<create_file_call>("NtCreateFile")(
-        object, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, share, disposition,
-        options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0));
+    return error_of(ntdll.create_file(object, access | SYNCHRONIZE, &attributes, &status, nullptr,
+                                      FILE_ATTRIBUTE_NORMAL, share, disposition,
+                                      options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0));
+}
+
+DWORD tag_of(HANDLE object, FILE_ATTRIBUTE_TAG_INFO *found) {
+    return GetFileInformationByHandleEx(object, FileAttributeTagInfo, found, sizeof *found) ? 0 : GetLastError();
 }
 
 // Opening only to read attributes is allowed whatever another program shares.
@@ -69,20 +84,21 @@ DWORD look_in(HANDLE folder, const WCHAR *name, FILE_ATTRIBUTE_TAG_INFO *found) 
     DWORD error = open_in(folder, name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                           FILE_OPEN, 0, &object);
     if (error) return error;
-    if (!GetFileInformationByHandleEx(object, FileAttributeTagInfo, found, sizeof *found)) error = GetLastError();
+    error = tag_of(object, found);
     CloseHandle(object);
     return error;
 }
 
 // The new name is relative to the same folder, so the file never leaves it.
 DWORD rename_in(HANDLE folder, const WCHAR *from, const WCHAR *to, bool replace) {
-    USHORT bytes = bytes_of(to);
-    if (bytes > sizeof renaming.room) return ERROR_FILENAME_EXCED_RANGE;
+    WCHAR *name = renaming.information.FileName;  // runs on into the room after it
+    DWORD length = 0;
+    for (; to[length]; ++length)
+        if (length == LONGEST_PATH) return ERROR_FILENAME_EXCED_RANGE;
+        else name[length] = to[length];
     renaming.information.ReplaceIfExists = replace;
     renaming.information.RootDirectory = folder;
-    renaming.information.FileNameLength = bytes;
-    WCHAR *name = renaming.information.FileName;  // runs on into the room after it
-    for (DWORD i = 0; i < bytes / sizeof(WCHAR); ++i) name[i] = to[i];
+    renaming.information.FileNameLength = length * sizeof(WCHAR);
     return set_information_in(folder, from, DELETE, FILE_NON_DIRECTORY_FILE, &renaming, sizeof renaming,
                               FileRenameInformation);
 }

@@ -13,6 +13,9 @@
 DWORD open_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
               HANDLE *object);
 
+// The attributes of an open object, with its reparse tag.
+DWORD tag_of(HANDLE object, FILE_ATTRIBUTE_TAG_INFO *found);
+
 // The attributes of what stands at name, read from the object itself, with
 // its reparse tag.
 DWORD look_in(HANDLE folder, const WCHAR *name, FILE_ATTRIBUTE_TAG_INFO *found);
