@@ -63,15 +63,6 @@ DWORD check_name(const WCHAR *path, const held_folders &held) {
     return check_link(found, path);
 }
 
-// Cuts path after end while call runs.
-template <typename step> DWORD with_path_cut(WCHAR *path, DWORD end, step call) {
-    WCHAR unit = path[end];
-    path[end] = 0;
-    DWORD error = call();
-    path[end] = unit;
-    return error;
-}
-
 // Strictly below folder, or the folder itself; final_path begins with "\\?\".
 bool below(const KNOWNFOLDERID &id) {
     PWSTR folder;
@@ -93,17 +84,18 @@ DWORD hold_folders(WCHAR *path, bool create, held_folders *held) {
     DWORD start = 0;
     while (path[start] && !is_separator(path[start])) ++start;
     if (start == 0 && is_separator(path[1])) return ERROR_BAD_PATHNAME;
-    DWORD error;
-    if (path[start] && (start == 0 || path[start - 1] == L':')) {
-        error = with_path_cut(path, ++start, [&] { return hold_first(path, held); });
-    } else {
-        start = 0;
-        error = hold_first(L".", held);
-    }
+    bool rooted = path[start] && (start == 0 || path[start - 1] == L':');
+    start = rooted ? start + 1 : 0;
+    WCHAR unit = path[start];
+    path[start] = 0;
+    DWORD error = hold_first(rooted ? path : L".", held);
+    path[start] = unit;
     for (DWORD end = start; !error && path[end]; ++end) {
         if (!is_separator(path[end])) continue;
-        if (end > start)
-            error = with_path_cut(path, end, [&] { return hold_next(path, path + start, create, held); });
+        unit = path[end];
+        path[end] = 0;  // the folder's own path, for its check
+        if (end > start) error = hold_next(path, path + start, create, held);
+        path[end] = unit;
         start = end + 1;
     }
     held->name = path + start;

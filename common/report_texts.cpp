@@ -3,14 +3,11 @@
 #include "common/file_replace.h"
 #include "common/link_guard.h"
 
-const char TEXT_FOLDER_INACCESSIBLE[] = "The installation folder was inaccessible. Quenthalvox could not be installed.";
-const char TEXT_NO_MEMORY[] = "Insufficient memory was available. Quenthalvox could not be installed.";
-
 namespace {
 
-const char TEXT_IN_USE[] = "The file is in use. Close every program that uses it, such as your DAW, and try again.";
-const char TEXT_DISK_FULL[] = "There is not enough free disk space on that drive.";
-const char TEXT_LINK_REFUSED[] = "Skipped: the folder is a link the installer does not follow.";
+constexpr const char *TEXT_IN_USE = "The file is in use. Close every program that uses it, such as your DAW, and try again.";
+constexpr const char *TEXT_DISK_FULL = "There is not enough free disk space on that drive.";
+constexpr const char *TEXT_LINK_REFUSED = "Skipped: the folder is a link the installer does not follow.";
 
 }  // namespace
 

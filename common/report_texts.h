@@ -5,8 +5,10 @@
 
 #include <windows.h>
 
-extern const char TEXT_FOLDER_INACCESSIBLE[];
-extern const char TEXT_NO_MEMORY[];
+// Literals, not arrays: an array of text would be aligned to 16 bytes.
+constexpr const char *TEXT_FOLDER_INACCESSIBLE =
+    "The installation folder was inaccessible. Quenthalvox could not be installed.";
+constexpr const char *TEXT_NO_MEMORY = "Insufficient memory was available. Quenthalvox could not be installed.";
 
 // The file in use, the disk full, or a link refused; otherwise the given text.
 const char *cause_text(DWORD error, const char *otherwise);

@@ -16,18 +16,18 @@
 
 namespace {
 
-const WCHAR CAPTION[] = L"Quenthalvox";
-const char TEXT_INSTALLED[] = "The installation finished successfully.\r\nPlease scan for new plugins in your DAW.";
-const char TEXT_UNINSTALLED[] = "Quenthalvox has been uninstalled from your computer.";
-const char TEXT_NOT_STARTED[] = "The installation could not be started. Please try again.";
-const char TEXT_RESTART_HOST[] = "\r\nRestart your DAW to use the new version.";
-const char TEXT_PARTLY_INSTALLED[] = "Only these files were installed:\r\n";
-const char TEXT_NOT_INSTALLED[] = "Quenthalvox was not installed.";
-const char TEXT_KEPT[] = "These files keep their earlier version:\r\n";
-const char TEXT_RUN_AGAIN[] = "Run the installer again to update them, with your DAW closed.";
-const char TEXT_LEFT[] = "These files could not be removed:\r\n";
-const char TEXT_AT_RESTART[] = "These files will be removed when you restart your computer:\r\n";
-const char TEXT_LEFT_BESIDE[] = "\r\n\r\nLeft beside the plug-in until you run the installer again:\r\n";
+constexpr const WCHAR *CAPTION = L"Quenthalvox";
+constexpr const char *TEXT_INSTALLED = "The installation finished successfully.\r\nPlease scan for new plugins in your DAW.";
+constexpr const char *TEXT_UNINSTALLED = "Quenthalvox has been uninstalled from your computer.";
+constexpr const char *TEXT_NOT_STARTED = "The installation could not be started. Please try again.";
+constexpr const char *TEXT_RESTART_HOST = "\r\nRestart your DAW to use the new version.";
+constexpr const char *TEXT_PARTLY_INSTALLED = "Only these files were installed:\r\n";
+constexpr const char *TEXT_NOT_INSTALLED = "Quenthalvox was not installed.";
+constexpr const char *TEXT_KEPT = "These files keep their earlier version:\r\n";
+constexpr const char *TEXT_RUN_AGAIN = "Run the installer again to update them, with your DAW closed.";
+constexpr const char *TEXT_LEFT = "These files could not be removed:\r\n";
+constexpr const char *TEXT_AT_RESTART = "These files will be removed when you restart your computer:\r\n";
+constexpr const char *TEXT_LEFT_BESIDE = "\r\n\r\nLeft beside the plug-in until you run the installer again:\r\n";
 
 // The longest account lists with the longest texts around them.
 WCHAR closing_report[13400];

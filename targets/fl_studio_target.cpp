@@ -16,10 +16,10 @@ const DWORD VALUE_BYTES = 500;
 
 // Names within the plug-in folder; the folder itself is named without a
 // trailing backslash, so that the folders above it can be held while it goes.
-const char DLL_64[] = "\\Quenthalvox_x64.dll";
-const char DLL_32[] = "\\Quenthalvox.dll";
-const char PLUGIN_FOLDER[] = "";
-const char TEXT_FL_STUDIO_NOT_FOUND[] =
+constexpr const char *DLL_64 = "\\Quenthalvox_x64.dll";
+constexpr const char *DLL_32 = "\\Quenthalvox.dll";
+constexpr const char *PLUGIN_FOLDER = "";
+constexpr const char *TEXT_FL_STUDIO_NOT_FOUND =
     "No FL Studio installation was found. Make sure you have installed the latest version of FL Studio.";
 
 // Opening with create semantics leaves the key behind, empty, on a machine
@@ -71,8 +71,6 @@ void install_dlls(HWND owner, DWORD cut) {
 }
 
 }  // namespace
-
-const char FL_PLUGIN_FOLDER[] = "\\Plugins\\Fruity\\Effects\\Quenthalvox";
 
 bool find_fl_studio_folder(WCHAR *folder, DWORD *cut) {
     for (DWORD i = 0; i < CLEARED_UNITS; ++i) folder[i] = 0;

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 // The plug-in's own folder below FL Studio's folder, without a trailing backslash.
-extern const char FL_PLUGIN_FOLDER[];
+constexpr const char *FL_PLUGIN_FOLDER = "\\Plugins\\Fruity\\Effects\\Quenthalvox";
 
 // remove nonzero deletes both DLLs and then the plug-in folder if it is empty;
 // zero installs both DLLs. Does nothing while install_failed is set.

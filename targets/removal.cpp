@@ -9,7 +9,7 @@
 
 namespace {
 
-const char TEXT_NOT_DELETED[] = "The file could not be deleted.";
+constexpr const char *TEXT_NOT_DELETED = "The file could not be deleted.";
 
 WCHAR side_path[LONGEST_PATH + 1];
 
@@ -50,14 +50,8 @@ void remove_product_folder(WCHAR *path) {
     release_folders(&held);
 }
 
-// Made inside the held folders, as itself: a folder or link already there is
-// left as it is.
-void create_product_folder(WCHAR *path) {
+void create_product_folders(WCHAR *path) {
     held_folders held;
-    HANDLE folder;
-    if (hold_folders(path, false, &held) == ERROR_SUCCESS &&
-        open_in(innermost(held), held.name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
-                FILE_DIRECTORY_FILE, &folder) == ERROR_SUCCESS)
-        CloseHandle(folder);
+    hold_folders(path, true, &held);
     release_folders(&held);
 }

@@ -37,11 +37,10 @@ void remove_standalone() {
     if (FAILED(app_data_found) || FAILED(start_menu_found)) return;
     if (longer_than(app_data, LONGEST_KNOWN_FOLDER) || longer_than(start_menu, LONGEST_KNOWN_FOLDER)) return;
 
-    // The maker's folder is created even when absent, and kept.
-    start_path(app_data_path, app_data, "\\Brindlewoodsonics");
-    create_product_folder(app_data_path);
-    // Either file may be missing; the other is removed all the same.
+    // The maker's folder is created even when absent, and kept. Either file
+    // may be missing; the other is removed all the same.
     start_path(app_data_path, app_data, "\\Brindlewoodsonics\\Quenthalvox Standalone.exe");
+    create_product_folders(app_data_path);
     remove_product_file(app_data_path);
     start_path(shortcut_path, start_menu, "\\Programs\\Quenthalvox Standalone.lnk");
     remove_product_file(shortcut_path);
