@@ -1,6 +1,7 @@
 // The two layouts: every rule on tricky inputs, and what each one saves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -121,10 +122,8 @@ TEST(Packer, RepeatedBytesAreStoredOnce) {
     // 17 bytes cost less than storing them anew only once the pair is
     // priced without its bytes.
     bytes pairs_changed = block;
-    for (size_t at = 2000; at + 2 < pairs_changed.size(); at += 17) {
-        pairs_changed[at] = block[at / 3];
-        pairs_changed[at + 1] = block[at / 3 + 1];
-    }
+    for (size_t at = 2000; at + 2 < pairs_changed.size(); at += 17)
+        std::copy_n(block.begin() + at / 3, 2, pairs_changed.begin() + at);
     // Stretches of 24 bytes from odd places, which only dense anchors find.
     bytes first = head(block, 8000), stretches;
     for (size_t i = 0; i < 300; ++i) stretches = concat({stretches, head(tail(first, 8000 - (i * 7919) % 7900), 24)});
