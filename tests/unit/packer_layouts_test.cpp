@@ -1,6 +1,7 @@
 // The two layouts: every rule on tricky inputs, and what each one saves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -117,6 +118,15 @@ TEST(Packer, RepeatedBytesAreStoredOnce) {
         patched[at] = block[at / 3];
         patched[at + 1] = block[at / 3 + 1];
     }
+    // A changed pair every 17 bytes, one the pool holds: two references per
+    // 17 bytes cost less than storing them anew only once the pair is
+    // priced without its bytes.
+    bytes pairs_changed = block;
+    for (size_t at = 2000; at + 2 < pairs_changed.size(); at += 17)
+        std::copy_n(block.begin() + at / 3, 2, pairs_changed.begin() + at);
+    // Stretches of 24 bytes from odd places, which only dense anchors find.
+    bytes first = head(block, 8000), stretches;
+    for (size_t i = 0; i < 300; ++i) stretches = concat({stretches, head(tail(first, 8000 - (i * 7919) % 7900), 24)});
     struct {
         const char *what;
         std::vector<input_file> inputs;
@@ -131,6 +141,8 @@ TEST(Packer, RepeatedBytesAreStoredOnce) {
          {{"a", concat({planted, random_bytes(17, 13), planted, random_bytes(31, 14), planted})}},
          planted.size() + 17 + 31},
         {"changed bytes that the pool holds elsewhere", {{"a", block}, {"b", patched}}, block.size()},
+        {"a changed pair every few bytes that the pool holds", {{"a", block}, {"b", pairs_changed}}, block.size() + 64},
+        {"short stretches of the first file in another order", {{"a", first}, {"b", stretches}}, first.size() + 24 * 10},
         // Laid out as the later files read the pieces: two references for
         // the first file, one for each of the others.
         {"pieces that two later files read in another order",

@@ -10,7 +10,9 @@
 
 namespace packer {
 
-constexpr size_t BUCKET_WAYS = 4;
+// With anchors at one window in two, fewer ways drop the earlier builds'
+// positions before the later builds look them up.
+constexpr size_t BUCKET_WAYS = 8;
 
 // Each bucket keeps a fingerprint beside every position, so that a lookup
 // touches the bytes only for windows that probably match. Positions are kept

@@ -13,6 +13,12 @@ constexpr uint64_t REFERENCE_BYTES = 8;
 // The parses of a file stop once a round saves less than 1/SETTLED of the
 // cheapest cost so far (see cheapest_parse).
 constexpr uint64_t SETTLED = 1024;
+// A run of new bytes this short between two slices is a changed byte or two
+// (an address moved), which the layout finds held in the pool: it costs its
+// reference and no pool bytes.
+constexpr uint64_t HELD_RUN = 2;
+
+uint64_t new_run_bytes(uint64_t count) { return count > HELD_RUN ? count : 0; }
 
 // Matches by start, the longest first at each start.
 inline bool comes_before(const match &a, const match &b) {
@@ -172,8 +178,23 @@ class parser {
                 after_gap_[state] = true;
             }
         }
+        after_held_run(m.start, state, price);
         while (overlapping_.size() > head_ && cost_[overlapping_.back()] >= cost_[state]) overlapping_.pop_back();
         overlapping_.push_back(static_cast<uint32_t>(state));
+    }
+
+    // The states that end at most HELD_RUN bytes before the start: passed
+    // last, as ends rise with the states.
+    void after_held_run(uint64_t start, size_t state, uint64_t price) {
+        for (size_t before = passed_; before-- > 0 && end_of(before) + HELD_RUN >= start;) {
+            if (end_of(before) >= start || cost_[before] == UINT64_MAX) continue;
+            uint64_t via_run = cost_[before] + reference_cost(end_of(before)) + price;
+            if (via_run < cost_[state]) {
+                cost_[state] = via_run;
+                from_[state] = static_cast<uint32_t>(before);
+                after_gap_[state] = true;
+            }
+        }
     }
 
     size_t best_end() const {
@@ -268,7 +289,7 @@ uint64_t parse_cost(const std::vector<step> &parse, uint64_t pool_size, const la
         if (s.source == NEW) {
             placed.add(next_new, count, s.start);
             next_new += count;
-            cost += count * COST_SCALE;
+            cost += new_run_bytes(count) * COST_SCALE;
         } else if (s.source < pool_size) {
             placed.add(s.source, count, s.start);
         } else {
