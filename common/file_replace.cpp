@@ -75,20 +75,18 @@ void clear_earlier_run(const place &file) {
 }
 
 // Only ever a new file: whatever stands at the name, a link among them, makes
-// the creation fail. One write of the whole buffer, flushed, so that the
-// rename can never put an unwritten file in the old one's place.
+// the creation fail. One write of the whole buffer, through to the disk, so
+// that the rename can never put an unwritten file in the old one's place.
 DWORD write_new_file(const place &file, const void *bytes, DWORD size) {
     HANDLE written_file;
-    DWORD error = open_in(file.folder, file.new_name, GENERIC_WRITE, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE,
-                          &written_file);
+    DWORD error = open_in(file.folder, file.new_name, GENERIC_WRITE, 0, FILE_CREATE,
+                          FILE_NON_DIRECTORY_FILE | FILE_WRITE_THROUGH, &written_file);
     if (error) return error;
     DWORD written = 0;
     if (!WriteFile(written_file, bytes, size, &written, nullptr))
         error = last_error();
     else if (written != size)
         error = ERROR_DISK_FULL;  // a disk file takes all or nothing, unless it is full
-    else if (!FlushFileBuffers(written_file))
-        error = last_error();
     CloseHandle(written_file);
     return error;
 }
@@ -109,9 +107,9 @@ DWORD move_aside(const place &file, DWORD error) {
 // The file moved aside goes now, or at the next restart while a program still
 // holds it; the system carries that out with full rights on whatever the path
 // names by then, so only where no standard user can change the folders.
-removal dispose_aside(const place &file, const held_folders &held) {
+removal dispose_aside(const place &file) {
     if (!delete_in(file.folder, file.aside_name, FILE_NON_DIRECTORY_FILE)) return FILE_REMOVED;
-    if (restart_removal_is_safe(held) && MoveFileExW(aside_path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (restart_removal_is_safe(aside_path) && MoveFileExW(aside_path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         return FILE_REMOVED_AT_RESTART;
     return FILE_LEFT;
 }
@@ -140,7 +138,7 @@ DWORD replace_held(const place &file, DWORD error, DWORD *left) {
     return error;
 }
 
-DWORD put_in_place(const place &file, const held_folders &held, const void *bytes, DWORD size, DWORD *left) {
+DWORD put_in_place(const place &file, const void *bytes, DWORD size, DWORD *left) {
     clear_earlier_run(file);
     DWORD error = write_new_file(file, bytes, size);
     if (!error) {
@@ -154,7 +152,7 @@ DWORD put_in_place(const place &file, const held_folders &held, const void *byte
     }
     // The build just moved aside, or one an earlier update left there.
     if (is_there(file.folder, file.aside_name)) {
-        removal outcome = dispose_aside(file, held);
+        removal outcome = dispose_aside(file);
         if (outcome != FILE_REMOVED) *left |= OLD_BUILD_HELD;
         if (outcome == FILE_LEFT) *left |= OLD_BUILD_LEFT;
     }
@@ -163,12 +161,12 @@ DWORD put_in_place(const place &file, const held_folders &held, const void *byte
 
 // Deletes the file, or moves it aside where a host holds it; a file that
 // cannot go is put back where the user will look for it.
-removal take_away(const place &file, const held_folders &held, DWORD *error) {
+removal take_away(const place &file, DWORD *error) {
     *error = delete_in(file.folder, file.name, FILE_NON_DIRECTORY_FILE);
     if (!*error || *error == ERROR_FILE_NOT_FOUND) return FILE_REMOVED;
     *error = move_aside(file, *error);
     if (*error) return FILE_LEFT;
-    removal outcome = dispose_aside(file, held);
+    removal outcome = dispose_aside(file);
     if (outcome != FILE_LEFT) return outcome;
     *error = ERROR_SHARING_VIOLATION;
     return rename_in(file.folder, file.aside_name, file.name, false) ? FILE_LEFT_ASIDE : FILE_LEFT;
@@ -199,7 +197,7 @@ replacement replace_file(WCHAR *path, const void *bytes, DWORD size) {
     if (name_sides(path)) {
         result.error = hold_folders(path, true, &held);
         if (result.error == ERROR_SUCCESS)
-            result.error = put_in_place(place_of(path, held), held, bytes, size, &result.left);
+            result.error = put_in_place(place_of(path, held), bytes, size, &result.left);
     }
     release_folders(&held);
     return result;
@@ -214,7 +212,7 @@ removal remove_file(WCHAR *path, DWORD *error) {
         place file = place_of(path, held);
         // A new file that a killed install left is never a build that works.
         delete_in(file.folder, file.new_name, FILE_NON_DIRECTORY_FILE);
-        outcome = take_away(file, held, error);
+        outcome = take_away(file, error);
     } else {
         outcome = nothing_at(path) ? FILE_REMOVED : FILE_LEFT;
     }

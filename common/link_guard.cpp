@@ -6,8 +6,6 @@
 
 namespace {
 
-WCHAR final_path[LONGEST_PATH + 8];
-
 bool is_separator(WCHAR unit) { return unit == L'\\' || unit == L'/'; }
 
 // Junctions, mount points (a volume mounted in a folder among them) and
@@ -63,15 +61,18 @@ DWORD check_name(const WCHAR *path, const held_folders &held) {
     return check_link(found, path);
 }
 
-// Strictly below folder, or the folder itself; final_path begins with "\\?\".
-bool below(const KNOWNFOLDERID &id) {
+WCHAR folded(WCHAR unit) { return unit >= L'a' && unit <= L'z' ? WCHAR(unit - L'a' + L'A') : unit; }
+
+// Strictly below the known folder: path, whose every name was opened and
+// checked, begins with the folder's path and a separator. Letters compare
+// without regard to ASCII case; any other difference says "not below", which
+// only ever leaves a file for a later run.
+bool below(const WCHAR *path, const KNOWNFOLDERID &id) {
     PWSTR folder;
     if (FAILED(SHGetKnownFolderPath(id, 0, nullptr, &folder))) return false;
-    int length = 0;
-    while (folder[length]) ++length;
-    const WCHAR *inside = final_path + 4;
-    return length < int(LONGEST_PATH) && CompareStringOrdinal(inside, length, folder, length, TRUE) == CSTR_EQUAL &&
-           (!inside[length] || is_separator(inside[length]));
+    for (; *folder; ++folder, ++path)
+        if (folded(*path) != folded(*folder)) return false;
+    return is_separator(*path);
 }
 
 }  // namespace
@@ -106,8 +107,6 @@ void release_folders(held_folders *held) {
     while (held->count) CloseHandle(held->folder[--held->count]);
 }
 
-bool restart_removal_is_safe(const held_folders &held) {
-    DWORD length = GetFinalPathNameByHandleW(innermost(held), final_path, LONGEST_PATH, FILE_NAME_NORMALIZED);
-    if (length < 4 || length >= LONGEST_PATH) return false;
-    return below(FOLDERID_ProgramFiles) || below(FOLDERID_ProgramFilesX86);
+bool restart_removal_is_safe(const WCHAR *path) {
+    return below(path, FOLDERID_ProgramFiles) || below(path, FOLDERID_ProgramFilesX86);
 }

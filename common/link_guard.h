@@ -39,7 +39,9 @@ inline HANDLE innermost(const held_folders &held) { return held.folder[held.coun
 DWORD hold_folders(WCHAR *path, bool create, held_folders *held);
 void release_folders(held_folders *held);
 
-// Whether the system may delete a file of the held folders at the next
-// restart: it does so by name, with full rights on whatever the path names by
-// then, so only below the system's Program Files folders.
-bool restart_removal_is_safe(const held_folders &held);
+// Whether the system may delete the file at path, whose folders hold_folders
+// has checked, at the next restart: it does so by name, with full rights on
+// whatever the path names by then, so only below the system's Program Files
+// folders. A name the walk opened cannot be ".." (the system refuses it
+// within a folder), so the path's own spelling says where it lies.
+bool restart_removal_is_safe(const WCHAR *path);

@@ -12,7 +12,7 @@ INT_PTR dispatch_command(HWND dialog, WPARAM wparam) {
     // disabled: during an install that would end the page, and the process
     // with it, in the middle of writing the plug-in.
     HWND control = GetDlgItem(dialog, int(id));
-    if (control && !IsWindowEnabled(control)) return FALSE;
+    if (control && (GetWindowLongPtrW(control, GWL_STYLE) & WS_DISABLED)) return FALSE;
     return run_command(dialog, id);
 }
 

@@ -43,8 +43,8 @@ void refuse_untrusted_links() {
 void prepare_user_interface() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
-    HMODULE user32 = LoadLibraryW(L"user32.dll");
-    FARPROC found = GetProcAddress(user32, "SetProcessDpiAwarenessContext");
+    // user32 is imported, so it is loaded already.
+    FARPROC found = GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext");
     if (found) as_function<set_dpi_awareness_context>(found)(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
 }
 

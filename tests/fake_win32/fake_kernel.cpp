@@ -390,11 +390,6 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
     return TRUE;
 }
 
-BOOL WINAPI FlushFileBuffers(HANDLE file) {
-    log_call("FlushFileBuffers");
-    return files.open.count(file) ? TRUE : set_error(ERROR_INVALID_HANDLE);
-}
-
 BOOL WINAPI CloseHandle(HANDLE handle) {
     log_call("CloseHandle");
     if (!files.open.erase(handle)) {
@@ -450,22 +445,3 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     return answer;
 }
 
-// The path the open object has, links followed, in the "\\?\" form.
-DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD) {
-    log_call("GetFinalPathNameByHandleW");
-    auto open = files.open.find(file);
-    if (open == files.open.end()) return set_error(ERROR_INVALID_HANDLE);
-    std::u16string text = u"\\\\?\\" + u16(resolve(open->second.key, true));
-    if (text.size() >= size) return DWORD(text.size() + 1);
-    std::memcpy(path, text.c_str(), (text.size() + 1) * 2);
-    return DWORD(text.size());
-}
-
-int WINAPI CompareStringOrdinal(LPCWSTR first, int first_length, LPCWSTR second, int second_length, BOOL ignore_case) {
-    auto text = [ignore_case](LPCWSTR units, int length) {
-        std::u16string all = u16(units).substr(0, length < 0 ? std::u16string::npos : size_t(length));
-        return ignore_case ? u16(normalise_path(all)) : all;  // ASCII case, as the product's paths have
-    };
-    int order = text(first, first_length).compare(text(second, second_length));
-    return order < 0 ? CSTR_LESS_THAN : order > 0 ? CSTR_GREATER_THAN : CSTR_EQUAL;
-}

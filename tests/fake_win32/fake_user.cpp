@@ -365,15 +365,11 @@ BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam
     return TRUE;
 }
 
-BOOL WINAPI IsWindowEnabled(HWND window) {
-    Control *control = control_of(window);
-    return control ? control->enabled : find_dialog(window) != nullptr;
-}
-
 LONG_PTR WINAPI GetWindowLongPtrW(HWND window, int index) {
     log_call("GetWindowLongPtrW " + number(index));
     Control *control = control_of(window);
-    return control && index == GWLP_ID ? LONG_PTR(control->id) : 0;
+    if (!control) return 0;
+    return index == GWLP_ID ? LONG_PTR(control->id) : index == GWL_STYLE && !control->enabled ? WS_DISABLED : 0;
 }
 
 BOOL WINAPI GetWindowRect(HWND window, LPRECT rect) {
@@ -426,16 +422,11 @@ BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *init) {
     return init->dwSize == sizeof(INITCOMMONCONTROLSEX);
 }
 
-HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
-    std::u16string text = u16(name);
-    log_call("LoadLibraryW", text);
-    return same_ascii_ignoring_case(text, u"user32.dll") ? user32_module : nullptr;
-}
-
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {
     std::u16string text = u16(name);
     log_call("GetModuleHandleW", text);
     if (same_ascii_ignoring_case(text, u"ntdll.dll")) return ntdll_module;
+    if (same_ascii_ignoring_case(text, u"user32.dll")) return user32_module;
     return same_ascii_ignoring_case(text, u"kernel32.dll") ? kernel32_module : nullptr;
 }
 

@@ -29,7 +29,7 @@ TEST(StartUp, MakesItsCallsInOrderBeforeThePageAndEndsOnCancel) {
         "GetProcAddress SetProcessMitigationPolicy",
         "SetProcessMitigationPolicy 16 1",  // links no administrator made are not followed
         "InitCommonControlsEx 8 255",
-        "LoadLibraryW user32.dll",
+        "GetModuleHandleW user32.dll",
         "GetProcAddress SetProcessDpiAwarenessContext",
         "SetProcessDpiAwarenessContext -4",
         "GetProcessHeap",
@@ -42,6 +42,7 @@ TEST(StartUp, MakesItsCallsInOrderBeforeThePageAndEndsOnCancel) {
         "GetMonitorInfoW",
         "SetWindowPos 689 352",  // 541 x 336 pixels in a 1920 x 1040 work area
         "GetDlgItem 2",
+        "GetWindowLongPtrW -16",  // Cancel is enabled
         "EndDialog 0",
         "ExitProcess 0",
     };

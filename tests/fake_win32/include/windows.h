@@ -126,10 +126,6 @@ typedef struct tagMONITORINFO {
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
-#define FILE_NAME_NORMALIZED 0x0
-#define CSTR_LESS_THAN 1
-#define CSTR_EQUAL 2
-#define CSTR_GREATER_THAN 3
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
@@ -147,7 +143,6 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD attributes, HANDLE template_file);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped);
-BOOL WINAPI FlushFileBuffers(HANDLE file);
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 DWORD WINAPI GetFileAttributesW(LPCWSTR path);
@@ -158,16 +153,12 @@ typedef struct _FILE_ATTRIBUTE_TAG_INFO {
 } FILE_ATTRIBUTE_TAG_INFO;
 BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
 DWORD WINAPI GetLastError();
-DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
-int WINAPI CompareStringOrdinal(LPCWSTR first, int first_length, LPCWSTR second, int second_length,
-                                BOOL ignore_case);
 
 typedef enum _PROCESS_MITIGATION_POLICY { ProcessRedirectionTrustPolicy = 16 } PROCESS_MITIGATION_POLICY;
 typedef struct { DWORD EnforceRedirectionTrust : 1; } PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY;
 BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size);
 
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
-HMODULE WINAPI LoadLibraryW(LPCWSTR name);
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI SetDefaultDllDirectories(DWORD flags);
@@ -194,6 +185,8 @@ DECLSPEC_NORETURN void WINAPI ExitProcess(UINT code);
 #define MB_RETRYCANCEL 0x00000005L
 #define MB_ICONERROR 0x00000010L
 #define GWLP_ID (-12)
+#define GWL_STYLE (-16)
+#define WS_DISABLED 0x08000000L
 #define COLOR_WINDOW 5
 #define MONITOR_DEFAULTTOPRIMARY 0x00000001
 #define SWP_NOSIZE 0x0001
@@ -234,7 +227,6 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialo
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
 HWND WINAPI GetDlgItem(HWND dialog, int id);
 BOOL WINAPI EnableWindow(HWND window, BOOL enable);
-BOOL WINAPI IsWindowEnabled(HWND window);
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 LONG_PTR WINAPI GetWindowLongPtrW(HWND window, int index);
