@@ -180,11 +180,13 @@ bool nothing_at(const WCHAR *path) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-void delete_if_free(WCHAR *path) {
+void delete_if_free(WCHAR *path, ULONG kind) {
     held_folders held;
-    if (hold_folders(path, false, &held) == ERROR_SUCCESS) delete_in(innermost(held), held.name, FILE_NON_DIRECTORY_FILE);
+    if (hold_folders(path, false, &held) == ERROR_SUCCESS) delete_in(innermost(held), held.name, kind);
     release_folders(&held);
 }
+
+void delete_if_free(WCHAR *path) { delete_if_free(path, FILE_NON_DIRECTORY_FILE); }
 
 bool is_in_use_error(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;

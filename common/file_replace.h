@@ -7,6 +7,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winternl.h>
 
 // Names beside a plug-in that no host takes for one: the new file while it is
 // written, and the old one moved aside while a host still holds it.
@@ -39,7 +40,10 @@ enum removal { FILE_REMOVED, FILE_REMOVED_AT_RESTART, FILE_LEFT, FILE_LEFT_ASIDE
 // at path or, for FILE_LEFT_ASIDE, at <path>.old. For both, *error says why.
 removal remove_file(WCHAR *path, DWORD *error);
 
-// Deletes path, a file this run moved aside, unless a program still holds it.
+// Deletes the file at path, or with FILE_DIRECTORY_FILE the empty folder,
+// unless a program still holds it; never one that is a link.
+void delete_if_free(WCHAR *path, ULONG kind);
+// A file this run moved aside.
 void delete_if_free(WCHAR *path);
 
 // Whether nothing is at path: only "not found" says so, any other failure to

@@ -84,8 +84,8 @@ DWORD hold_folders(WCHAR *path, bool create, held_folders *held) {
     held->count = 0;
     DWORD start = 0;
     while (path[start] && !is_separator(path[start])) ++start;
-    if (start == 0 && is_separator(path[1])) return ERROR_BAD_PATHNAME;
     bool rooted = path[start] && (start == 0 || path[start - 1] == L':');
+    if (rooted && start == 0 && is_separator(path[1])) return ERROR_BAD_PATHNAME;
     start = rooted ? start + 1 : 0;
     WCHAR unit = path[start];
     path[start] = 0;

@@ -68,7 +68,6 @@ DWORD open_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share,
     attributes.ObjectName = &text;
     attributes.Attributes = OBJ_CASE_INSENSITIVE;
     IO_STATUS_BLOCK status;
-    *object = INVALID_HANDLE_VALUE;
     return error_of(ntdll.create_file(object, access | SYNCHRONIZE, &attributes, &status, nullptr,
                                       FILE_ATTRIBUTE_NORMAL, share, disposition,
                                       options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0));

@@ -24,8 +24,12 @@ enum : unsigned long { TEMPLATE_CAPACITY = 0x1010000 };
 alignas(16) extern BYTE template_buffer[TEMPLATE_CAPACITY];
 extern unsigned long long template_length;  // bytes in use, also the write position
 
-// Starts a new template at offset 0.
-void begin_template(const WCHAR *title, int width, int height);
-// Appends one control; text may be null (written as an empty string).
-void add_control(DWORD ex_style, DWORD style, const control_rect &rect, DWORD id, const WCHAR *class_name,
+// Starts a new template at offset 0. Titles, class names and the fixed texts
+// are 7-bit ASCII.
+void begin_template(const char *title, int width, int height);
+// Appends one control; text may be null (written as an empty string). The
+// second form takes a text of UTF-16 units: the licence and the folders shown.
+void add_control(DWORD ex_style, DWORD style, const control_rect &rect, DWORD id, const char *class_name,
+                 const char *text);
+void add_control(DWORD ex_style, DWORD style, const control_rect &rect, DWORD id, const char *class_name,
                  const WCHAR *text);

@@ -22,16 +22,17 @@ template <typename function> function as_function(FARPROC found) {
 // planted beside it. Looked up, not imported, so that a system without the
 // call still starts the installer; kernel32 is always loaded, so the lookup
 // itself loads nothing.
-void restrict_dll_search() {
-    FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+void restrict_dll_search(HMODULE kernel32) {
+    FARPROC found = GetProcAddress(kernel32, "SetDefaultDllDirectories");
     if (found) as_function<set_default_dll_directories>(found)(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-// Newer systems can refuse, for the whole process, to follow a link that no
-// administrator made; elsewhere the installer's own check of each path stands
-// alone. A system that does not know the policy refuses it.
-void refuse_untrusted_links() {
-    FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetProcessMitigationPolicy");
+// Newer systems can refuse, for the whole process, to follow a junction or
+// mount point that no administrator made; the installer's own check, which
+// follows none at all, stands beside it everywhere. A system that does not
+// know the policy refuses it.
+void refuse_untrusted_links(HMODULE kernel32) {
+    FARPROC found = GetProcAddress(kernel32, "SetProcessMitigationPolicy");
     if (!found) return;
     PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
     policy.EnforceRedirectionTrust = 1;
@@ -51,8 +52,9 @@ void prepare_user_interface() {
 }  // namespace
 
 extern "C" void WINAPI installer_entry() {
-    restrict_dll_search();
-    refuse_untrusted_links();
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    restrict_dll_search(kernel32);
+    refuse_untrusted_links(kernel32);
     prepare_user_interface();
     WCHAR *text = widen_licence_text();
     if (!text) {

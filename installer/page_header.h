@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#define PAGE_TITLE L"Quenthalvox Plugin Installer"
+#define PAGE_TITLE "Quenthalvox Plugin Installer"
 enum : int {
     PAGE_WIDTH = 309,
     PAGE_HEIGHT = 192,

@@ -30,10 +30,10 @@ WCHAR label_clap32[352];
 WCHAR label_fl[352];
 
 // Options stand 34 units apart, each with its label 14 units below it.
-void add_option(int option, const WCHAR *text, command_handler handler) {
+void add_option(int option, const char *text, command_handler handler) {
     LONG top = 41 + 34 * option;
     const control_rect rect = control_at(27, top, 255, 14);
-    add_control(0, OPTION_STYLE, rect, ID_OPTION_CLAP64 + option, L"BUTTON", text);
+    add_control(0, OPTION_STYLE, rect, ID_OPTION_CLAP64 + option, "BUTTON", text);
     register_command(ID_OPTION_CLAP64 + option, handler);
 }
 
@@ -42,13 +42,13 @@ void add_label(int option, WCHAR *label, const WCHAR *folder) {
     LONG top = 55 + 34 * option;
     const control_rect rect = control_at(37, top, 235, 20);
     if (!folder) {
-        add_control(0, TEXT_STYLE, rect, 0, L"STATIC", L"(not available)");
+        add_control(0, TEXT_STYLE, rect, 0, "STATIC", "(not available)");
         return;
     }
     label[0] = 0;
     ascii_append(label, "Target: ");
     wide_append(label, folder);
-    add_control(0, TEXT_STYLE, rect, 0, L"STATIC", label);
+    add_control(0, TEXT_STYLE, rect, 0, "STATIC", label);
 }
 
 void on_toggle_clap64(HWND page) { toggle_target(page, TARGET_CLAP64); }
@@ -57,7 +57,7 @@ void on_toggle_fl(HWND page) { toggle_target(page, TARGET_FL); }
 
 // Each option gives the target it makes available: its bit, or 0 where the
 // host was not found.
-DWORD add_clap_option(int option, const WCHAR *text, command_handler handler, int build, WCHAR *label, WCHAR *path) {
+DWORD add_clap_option(int option, const char *text, command_handler handler, int build, WCHAR *label, WCHAR *path) {
     add_option(option, text, handler);
     bool found = find_clap_folder(build, path, LONGEST_OFFERED_CLAP_BASE);
     add_label(option, label, found ? path : nullptr);
@@ -65,7 +65,7 @@ DWORD add_clap_option(int option, const WCHAR *text, command_handler handler, in
 }
 
 DWORD add_fl_option(WCHAR *path) {
-    add_option(2, L"FL Studio native", on_toggle_fl);
+    add_option(2, "FL Studio native", on_toggle_fl);
     DWORD cut;
     bool found = find_fl_studio_folder(path, &cut);
     if (found) ascii_append(path, FL_PLUGIN_FOLDER);
@@ -75,18 +75,18 @@ DWORD add_fl_option(WCHAR *path) {
 
 void add_buttons() {
     const control_rect uninstall = control_at(7, 172, 50, 14);
-    add_control(0, BUTTON_STYLE | WS_GROUP, uninstall, ID_UNINSTALL, L"BUTTON", L"&Uninstall");
+    add_control(0, BUTTON_STYLE | WS_GROUP, uninstall, ID_UNINSTALL, "BUTTON", "&Uninstall");
     register_command(ID_UNINSTALL, on_uninstall);
     const control_rect cancel = control_at(252, 172, 50, 14);
-    add_control(0, BUTTON_STYLE, cancel, IDCANCEL, L"BUTTON", L"&Cancel");
+    add_control(0, BUTTON_STYLE, cancel, IDCANCEL, "BUTTON", "&Cancel");
     register_command(IDCANCEL, on_cancel);
     const control_rect install = control_at(198, 172, 50, 14);
-    add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, install, IDOK, L"BUTTON", L"&Install");
+    add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, install, IDOK, "BUTTON", "&Install");
     register_command(IDOK, on_install);
     // Still until the install run starts its marquee.
     const control_rect progress = control_at(67, 173, 121, 12);
-    add_control(0, WS_CHILD | WS_VISIBLE | PBS_MARQUEE, progress, ID_PROGRESS, L"msctls_progress32",
-                L"Installation progress");
+    add_control(0, WS_CHILD | WS_VISIBLE | PBS_MARQUEE, progress, ID_PROGRESS, "msctls_progress32",
+                "Installation progress");
 }
 
 }  // namespace
@@ -99,10 +99,10 @@ INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPA
 UINT run_selection_page() {
     begin_page();
     const control_rect heading = control_at(13, 28, 283, 13);
-    add_control(0, TEXT_STYLE, heading, ID_HEADING, L"STATIC", L"Select the versions you want to install:");
+    add_control(0, TEXT_STYLE, heading, ID_HEADING, "STATIC", "Select the versions you want to install:");
     WCHAR path[300];
-    DWORD available = add_clap_option(0, L"CLAP (64-bit)", on_toggle_clap64, CLAP_64_BIT, label_clap64, path);
-    available |= add_clap_option(1, L"CLAP (32-bit)", on_toggle_clap32, CLAP_32_BIT, label_clap32, path);
+    DWORD available = add_clap_option(0, "CLAP (64-bit)", on_toggle_clap64, CLAP_64_BIT, label_clap64, path);
+    available |= add_clap_option(1, "CLAP (32-bit)", on_toggle_clap32, CLAP_32_BIT, label_clap32, path);
     available |= add_fl_option(path);
     add_buttons();
     offer_targets(available);

@@ -1,6 +1,9 @@
 #include "targets/fl_studio_target.h"
 
+#include <winternl.h>
+
 #include "common/error_report.h"
+#include "common/file_replace.h"
 #include "common/run_account.h"
 #include "common/wide_string.h"
 #include "payload/extract.h"
@@ -55,9 +58,11 @@ void remove_dlls(DWORD cut) {
     remove_product_file(path);
     use_suffix(cut, DLL_32);
     remove_product_file(path);
-    // Only an empty folder goes: one still holding other files is left.
+    // Only an empty folder goes: one still holding other files is left, and
+    // one that is a link too (removing a link's path removes the folder it
+    // points to on some systems, Wine among them).
     use_suffix(cut, PLUGIN_FOLDER);
-    remove_product_folder(path);
+    delete_if_free(path, FILE_DIRECTORY_FILE);
 }
 
 void install_dlls(HWND owner, DWORD cut) {

@@ -2,7 +2,6 @@
 
 #include "common/file_replace.h"
 #include "common/link_guard.h"
-#include "common/relative_calls.h"
 #include "common/run_account.h"
 #include "common/wide_string.h"
 #include "common/report_texts.h"
@@ -39,15 +38,6 @@ void remove_beside(const WCHAR *path, const WCHAR *suffix) {
 void remove_product_file(WCHAR *path) {
     remove_beside(path, ASIDE_SUFFIX);
     remove_one(path);
-}
-
-// Only an empty folder goes, and never one that is a link: removing a link's
-// path removes the folder it points to on some systems (Wine among them).
-void remove_product_folder(WCHAR *path) {
-    held_folders held;
-    if (hold_folders(path, false, &held) == ERROR_SUCCESS)
-        delete_in(innermost(held), held.name, FILE_DIRECTORY_FILE);
-    release_folders(&held);
 }
 
 void create_product_folders(WCHAR *path) {

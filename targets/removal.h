@@ -8,10 +8,6 @@
 // file goes too.
 void remove_product_file(WCHAR *path);
 
-// Removes the folder at path (no trailing backslash) if it is empty; never
-// one that is a link.
-void remove_product_folder(WCHAR *path);
-
 // Creates every missing folder on path's way, up to the folder of its last
 // name; never through a link.
 void create_product_folders(WCHAR *path);

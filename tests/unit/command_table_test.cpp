@@ -21,7 +21,7 @@ INT_PTR run_dialog(int width, int height) {
     fake::user.base_x = 4;
     fake::user.base_y = 8;
     command_count = 0;
-    begin_template(L"T", width, height);
+    begin_template("T", width, height);
     register_command(IDCANCEL, on_cancel);
     fake::user.scripts.push_back([](HWND dialog) { fake::press_escape(dialog); });
     return DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,
@@ -109,7 +109,7 @@ TEST(CommandTable, AgreeAndCancelEndTheDialogWithTheirResults) {
     for (const Case &c : cases) {
         fake::reset();
         begin_page();
-        add_control(0, WS_CHILD | WS_TABSTOP, control_at(0, 0, 10, 10), 9, L"BUTTON", L"Go");
+        add_control(0, WS_CHILD | WS_TABSTOP, control_at(0, 0, 10, 10), 9, "BUTTON", "Go");
         register_command(9, c.handler);
         fake::user.scripts.push_back([](HWND dialog) { fake::click(dialog, 9); });
         EXPECT_EQ(DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(template_buffer), nullptr,

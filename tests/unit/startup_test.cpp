@@ -25,7 +25,6 @@ TEST(StartUp, MakesItsCallsInOrderBeforeThePageAndEndsOnCancel) {
         "GetModuleHandleW kernel32.dll",  // already loaded: the lookup loads nothing
         "GetProcAddress SetDefaultDllDirectories",
         "SetDefaultDllDirectories 2048",  // before anything can load a library
-        "GetModuleHandleW kernel32.dll",
         "GetProcAddress SetProcessMitigationPolicy",
         "SetProcessMitigationPolicy 16 1",  // links no administrator made are not followed
         "InitCommonControlsEx 8 255",

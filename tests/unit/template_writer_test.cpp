@@ -26,9 +26,9 @@ const control_rect some_rect = control_at(1, 3, 1, 1);
 
 TEST(TemplateWriter, HeaderSizeAndPaddingFollowTheTitle) {
     struct Case {
-        const wchar_t *title;
+        const char *title;
         size_t length;
-    } cases[] = {{L"", 64}, {L"Q", 68}, {L"Quenthalvox Plugin Installer", 120}};
+    } cases[] = {{"", 64}, {"Q", 68}, {"Quenthalvox Plugin Installer", 120}};
     for (const Case &c : cases) {
         dirty_buffer();
         begin_template(c.title, 309, 192);
@@ -44,7 +44,7 @@ TEST(TemplateWriter, HeaderSizeAndPaddingFollowTheTitle) {
 
 TEST(TemplateWriter, HeaderFieldsAndLow16BitsOfTheSize) {
     dirty_buffer();
-    begin_template(L"T", 70000, -1);
+    begin_template("T", 70000, -1);
     EXPECT_EQ(u16_at(0), 1);
     EXPECT_EQ(u16_at(2), 0xFFFF);
     EXPECT_EQ(u32_at(4), 0u);
@@ -62,18 +62,18 @@ TEST(TemplateWriter, HeaderFieldsAndLow16BitsOfTheSize) {
 
 TEST(TemplateWriter, OnlyTheSixExactClassNamesBecomeOrdinals) {
     struct Case {
-        const wchar_t *name;
+        const char *name;
         WORD ordinal;  // 0: written as a string
     } cases[] = {
-        {L"BUTTON", 0x80}, {L"EDIT", 0x81},     {L"STATIC", 0x82},    {L"LISTBOX", 0x83},
-        {L"SCROLLBAR", 0x84}, {L"COMBOBOX", 0x85}, {L"button", 0},     {L"Static", 0},
-        {L"EDITS", 0},     {L"EDI", 0},         {L"COMBOBOXEX", 0},   {L"", 0},
-        {L"msctls_progress32", 0},
+        {"BUTTON", 0x80}, {"EDIT", 0x81},     {"STATIC", 0x82},    {"LISTBOX", 0x83},
+        {"SCROLLBAR", 0x84}, {"COMBOBOX", 0x85}, {"button", 0},     {"Static", 0},
+        {"EDITS", 0},     {"EDI", 0},         {"COMBOBOXEX", 0},   {"", 0},
+        {"msctls_progress32", 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(fake::narrow(fake::u16(c.name)));
-        begin_template(L"", 1, 1);
-        add_control(0, 0, some_rect, 7, c.name, L"x");
+        begin_template("", 1, 1);
+        add_control(0, 0, some_rect, 7, c.name, "x");
         size_t name_units = fake::u16(c.name).size();
         size_t class_bytes = c.ordinal ? 4 : 2 * name_units + 2;
         EXPECT_EQ(template_length, 64 + 24 + class_bytes + 4 + 2);
@@ -88,12 +88,12 @@ TEST(TemplateWriter, OnlyTheSixExactClassNamesBecomeOrdinals) {
 }
 
 TEST(TemplateWriter, MissingAndEmptyTextGiveTheSameBytes) {
-    begin_template(L"", 1, 1);
-    add_control(0, 0, some_rect, 1, L"STATIC", nullptr);
+    begin_template("", 1, 1);
+    add_control(0, 0, some_rect, 1, "STATIC", static_cast<const char *>(nullptr));
     std::vector<BYTE> missing(template_buffer, template_buffer + template_length);
     dirty_buffer();
-    begin_template(L"", 1, 1);
-    add_control(0, 0, some_rect, 1, L"STATIC", L"");
+    begin_template("", 1, 1);
+    add_control(0, 0, some_rect, 1, "STATIC", "");
     std::vector<BYTE> empty(template_buffer, template_buffer + template_length);
     EXPECT_EQ(missing, empty);
     EXPECT_EQ(missing.size(), 64u + 24 + 4 + 2 + 2);
@@ -111,8 +111,8 @@ TEST(TemplateWriter, ItemFieldsKeepLow16BitsOfCoordinatesAndAll32BitsOfTheId) {
         {control_at(INT_MIN, INT_MAX, INT_MAX, INT_MIN), 3000, 0, 0xFFFF, 0xFFFF, 0},
     };
     for (const Case &c : cases) {
-        begin_template(L"", 1, 1);
-        add_control(0x20000, 0x50210844, c.rect, c.id, L"EDIT", nullptr);
+        begin_template("", 1, 1);
+        add_control(0x20000, 0x50210844, c.rect, c.id, "EDIT", L"");
         EXPECT_EQ(u32_at(64), 0u);
         EXPECT_EQ(u32_at(68), 0x20000u);
         EXPECT_EQ(u32_at(72), 0x50210844u);
@@ -126,11 +126,11 @@ TEST(TemplateWriter, ItemFieldsKeepLow16BitsOfCoordinatesAndAll32BitsOfTheId) {
 
 TEST(TemplateWriter, PadsBeforeAnItemAndNeverAfterTheLast) {
     dirty_buffer();
-    begin_template(L"Quenthalvox Plugin Installer", 309, 192);
-    add_control(0, 0, some_rect, 1, L"STATIC", L"a");  // 34 bytes: ends 2 past a multiple of 4
+    begin_template("Quenthalvox Plugin Installer", 309, 192);
+    add_control(0, 0, some_rect, 1, "STATIC", "a");  // 34 bytes: ends 2 past a multiple of 4
     EXPECT_EQ(template_length, 154u);
     EXPECT_EQ(template_buffer[154], 0xAA);  // nothing written after the last item
-    add_control(0, 0, some_rect, 2, L"STATIC", L"a");
+    add_control(0, 0, some_rect, 2, "STATIC", "a");
     EXPECT_EQ(template_buffer[154], 0);
     EXPECT_EQ(template_buffer[155], 0);
     EXPECT_EQ(u32_at(156 + 20), 2u);  // the second item starts aligned
@@ -139,10 +139,10 @@ TEST(TemplateWriter, PadsBeforeAnItemAndNeverAfterTheLast) {
 }
 
 TEST(TemplateWriter, BeginTemplateStartsOverWithNoItems) {
-    begin_template(L"first", 1, 1);
-    for (DWORD id = 0; id < 300; ++id) add_control(0, 0, some_rect, id, L"BUTTON", nullptr);
+    begin_template("first", 1, 1);
+    for (DWORD id = 0; id < 300; ++id) add_control(0, 0, some_rect, id, "BUTTON", "");
     EXPECT_EQ(u16_at(16), 300);  // the count carries into its high byte
-    begin_template(L"", 1, 1);
+    begin_template("", 1, 1);
     EXPECT_EQ(u16_at(16), 0);
     EXPECT_EQ(template_length, 64u);
 }
