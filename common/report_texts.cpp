@@ -1,7 +1,7 @@
 #include "common/report_texts.h"
 
-#include "common/file_replace.h"
-#include "common/link_guard.h"
+#include "files/file_replace.h"
+#include "files/link_guard.h"
 
 namespace {
 

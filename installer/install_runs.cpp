@@ -3,8 +3,9 @@
 #include <commctrl.h>
 
 #include "common/error_report.h"
-#include "common/file_replace.h"
-#include "common/run_account.h"
+#include "common/path_limits.h"
+#include "files/file_replace.h"
+#include "files/run_account.h"
 #include "common/control_ids.h"
 #include "common/exit_codes.h"
 #include "common/wide_string.h"
@@ -55,10 +56,30 @@ void note_if_there(WCHAR *path) {
     if (!nothing_at(path)) account_line(old_builds_there, path);
 }
 
+// A ticked format's file that this run did not install holds an earlier
+// build where a file stands at its path: not where a folder or nothing does.
+// A look that fails otherwise may hide one, so the file is named.
+WCHAR ticked_file[LONGEST_PATH + 1];
+
+// Read off the disk, whichever target stopped where: each names its files
+// as it does when it installs them. The FL Studio DLLs are the last two.
+void note_kept_files() {
+    for (int file = 0; file < 4; ++file) {
+        bool ticked = selected_targets & (file < 2 ? DWORD(1) << file : DWORD(TARGET_FL));
+        if (!ticked || !(file < 2 ? find_clap_file(file, ticked_file) : find_fl_studio_file(file == 2, ticked_file)) ||
+            account_lists(account.installed, ticked_file))
+            continue;
+        DWORD attributes = GetFileAttributesW(ticked_file);
+        if (attributes == INVALID_FILE_ATTRIBUTES ? !nothing_at(ticked_file) : !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            account_line(account.kept, ticked_file);
+    }
+}
+
 // After a failure the user learns which files are new, which keep the
 // build they had and what to do about them; a file that was not there before
 // is simply not installed.
 void failure_report() {
+    note_kept_files();
     if (account.installed[0]) {
         ascii_append(closing_report, TEXT_PARTLY_INSTALLED);
         wide_append(closing_report, account.installed);

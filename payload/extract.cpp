@@ -1,8 +1,9 @@
 #include "payload/extract.h"
 
 #include "common/error_report.h"
-#include "common/file_replace.h"
-#include "common/run_account.h"
+#include "common/path_limits.h"
+#include "files/file_replace.h"
+#include "files/run_account.h"
 #include "common/wide_string.h"
 #include "common/report_texts.h"
 #include "payload/archive.h"
@@ -11,8 +12,8 @@ BYTE install_failed;
 
 namespace {
 
-// The longest path is 303 units; the causes are far shorter.
-WCHAR report[440];
+// The causes are far shorter than the 128 units beside the path.
+WCHAR report[LONGEST_PATH + 128];
 
 // Names the file and the cause; the user can free the file or the disk and
 // try the same file again.
@@ -35,19 +36,16 @@ void extract_file(HWND owner, WCHAR *path, const char *entry_name) {
     loaded_entry entry = load_entry(owner, entry_name);
     if (!entry.bytes) {
         install_failed = 1;
-        account_kept(path);
         show_error(owner, TEXT_NO_MEMORY);
         return;
     }
     replacement result;
     while ((result = replace_file(path, entry.bytes, entry.size)).error && ask_to_retry(owner, path, result.error)) {
     }
-    if (result.error) {
+    if (result.error)
         install_failed = 1;
-        account_kept(path);
-    } else {
+    else
         account_line(account.installed, path);
-    }
     account_left_beside(path, result.left);
     HeapFree(GetProcessHeap(), 0, entry.bytes);
 }

@@ -25,15 +25,19 @@ bool find_clap_folder(int build, WCHAR *folder, DWORD longest) {
     return true;
 }
 
+bool find_clap_file(int build, WCHAR *path) {
+    if (!find_clap_folder(build, path, LONGEST_CLAP_BASE)) return false;
+    ascii_append(path, build == CLAP_64_BIT ? "\\Quenthalvox.clap" : "\\Quenthalvox (32-bit).clap");
+    return true;
+}
+
 void clap_target(HWND owner, int remove, int build) {
-    bool found_64 = find_clap_folder(CLAP_64_BIT, path_64, LONGEST_CLAP_BASE);
-    bool found_32 = find_clap_folder(CLAP_32_BIT, path_32, LONGEST_CLAP_BASE);
+    bool found_64 = find_clap_file(CLAP_64_BIT, path_64);
+    bool found_32 = find_clap_file(CLAP_32_BIT, path_32);
     if (!found_64 || !found_32) {
         if (!remove) show_error(owner, TEXT_FOLDER_INACCESSIBLE);
         return;
     }
-    ascii_append(path_64, "\\Quenthalvox.clap");
-    ascii_append(path_32, "\\Quenthalvox (32-bit).clap");
     if (remove) {
         remove_product_file(path_64);
         remove_product_file(path_32);

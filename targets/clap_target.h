@@ -21,3 +21,7 @@ void clap_target(HWND owner, int remove, int build);
 // least 250 units). False when the variable is missing or empty, or its value
 // is longer than longest units (at most LONGEST_CLAP_BASE).
 bool find_clap_folder(int build, WCHAR *folder, DWORD longest);
+
+// The build's file in its CLAP folder, in path (at least 304 units); false
+// when the folder's variable cannot be used.
+bool find_clap_file(int build, WCHAR *path);

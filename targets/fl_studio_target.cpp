@@ -3,8 +3,7 @@
 #include <winternl.h>
 
 #include "common/error_report.h"
-#include "common/file_replace.h"
-#include "common/run_account.h"
+#include "files/file_replace.h"
 #include "common/wide_string.h"
 #include "payload/extract.h"
 #include "targets/removal.h"
@@ -69,10 +68,7 @@ void install_dlls(HWND owner, DWORD cut) {
     use_suffix(cut, DLL_64);
     extract_file(owner, path, "bin/target_fl64");
     use_suffix(cut, DLL_32);
-    if (!install_failed)
-        extract_file(owner, path, "bin/target_fl32");
-    else
-        account_kept(path);  // not tried after the first: the earlier build stays
+    if (!install_failed) extract_file(owner, path, "bin/target_fl32");
 }
 
 }  // namespace
@@ -82,6 +78,14 @@ bool find_fl_studio_folder(WCHAR *folder, DWORD *cut) {
     if (read_fl_studio_value(folder) != ERROR_SUCCESS) return false;
     *cut = cut_position(folder);
     folder[*cut] = 0;
+    return true;
+}
+
+bool find_fl_studio_file(bool x64, WCHAR *file) {
+    DWORD cut;
+    if (!find_fl_studio_folder(file, &cut)) return false;
+    ascii_append(file, FL_PLUGIN_FOLDER);
+    ascii_append(file, x64 ? DLL_64 : DLL_32);
     return true;
 }
 

@@ -16,3 +16,7 @@ void fl_studio_target(HWND owner, int remove);
 // backslash, which cut receives. False when the value cannot be read as a
 // plain string of at most 249 units.
 bool find_fl_studio_folder(WCHAR *folder, DWORD *cut);
+
+// The 64-bit or the 32-bit DLL in the plug-in folder, in path (at least 304
+// units); false when FL Studio is not found.
+bool find_fl_studio_file(bool x64, WCHAR *path);

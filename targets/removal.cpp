@@ -1,8 +1,8 @@
 #include "targets/removal.h"
 
-#include "common/file_replace.h"
-#include "common/link_guard.h"
-#include "common/run_account.h"
+#include "files/file_replace.h"
+#include "files/link_guard.h"
+#include "files/run_account.h"
 #include "common/wide_string.h"
 #include "common/report_texts.h"
 
@@ -10,7 +10,7 @@ namespace {
 
 constexpr const char *TEXT_NOT_DELETED = "The file could not be deleted.";
 
-WCHAR side_path[LONGEST_PATH + 1];
+WCHAR side_path[LONGEST_SIDE_PATH + 1];
 
 void remove_one(WCHAR *path) {
     DWORD error = 0;

@@ -181,16 +181,16 @@ void check_manifest(const image &pe, resource_tree &tree, const bytes &expected)
     std::printf("manifest: %zu bytes\n", manifest.size());
 }
 
-// The group lists 16 and 32 pixels at 4 and 8 bits per pixel, as icons 1 to 4,
-// and each icon's own header agrees with its group entry.
+// The group lists 16 and 32 pixels at 8 bits per pixel, as icons 1 and 2, and
+// each icon's own header agrees with its group entry.
 void check_icons(const image &pe, resource_tree &tree) {
     bytes group = single_resource(pe, tree, RT_GROUP_ICON, 1, "icon group");
-    if (!check(group.size() >= 6 && group[2] == 1 && group[4] == 4 && group.size() == 6 + 4 * 14u,
-               "the icon group is not an icon directory of 4 images"))
+    if (!check(group.size() >= 6 && group[2] == 1 && group[4] == 2 && group.size() == 6 + 2 * 14u,
+               "the icon group is not an icon directory of 2 images"))
         return;
     std::set<std::pair<int, int>> formats;
     std::set<uint32_t> ids;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 2; ++i) {
         const uint8_t *entry = &group[6 + i * 14];
         int width = entry[0], height = entry[1], bits = entry[6] | entry[7] << 8;
         uint32_t size = entry[8] | entry[9] << 8 | entry[10] << 16 | static_cast<uint32_t>(entry[11]) << 24;
@@ -209,10 +209,10 @@ void check_icons(const image &pe, resource_tree &tree) {
         check(u32(4) == width && u32(8) == 2 * height && (image_bytes[14] | image_bytes[15] << 8) == bits,
               "icon " + std::to_string(id) + ": bitmap header disagrees with its group entry");
     }
-    check(formats == std::set<std::pair<int, int>>{{16, 4}, {16, 8}, {32, 4}, {32, 8}},
-          "the icon images are not 16 and 32 pixels at 4 and 8 bits per pixel");
-    check(ids == std::set<uint32_t>{1, 2, 3, 4}, "the icon images are not resources 1 to 4");
-    check(tree[RT_ICON].size() == 4, "there are icon resources outside the group");
+    check(formats == std::set<std::pair<int, int>>{{16, 8}, {32, 8}},
+          "the icon images are not 16 and 32 pixels at 8 bits per pixel");
+    check(ids == std::set<uint32_t>{1, 2}, "the icon images are not resources 1 and 2");
+    check(tree[RT_ICON].size() == 2, "there are icon resources outside the group");
 }
 
 // UTF-16LE of an ASCII text with its terminating NUL.

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "common/file_replace.h"
-#include "common/link_guard.h"
+#include "files/file_replace.h"
+#include "files/link_guard.h"
 #include "fake.h"
 
 namespace {

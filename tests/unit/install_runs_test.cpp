@@ -122,11 +122,15 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
         {"FL 64-bit read-only and loaded",
          [] { fake::files.node(FL64)->read_only = true, hold(FL64, fake::Hold::loaded); },
          {}, PLUGIN_FILES, {INSTALLED + RESTART_HOST}, EXIT_DONE, {"QUENTHALVOX_X64.DLL.OLD"}},
+        {"a folder at FL 64-bit's path: no earlier version there",
+         [] { fake::files.nodes.erase(fake::normalise_path(FL64)), fake::files.add_folder(FL64); }, {IDCANCEL},
+         {CLAP64, CLAP32}, {cannot_install(FL64, INACCESSIBLE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL32})},
+         EXIT_INSTALL_FAILED},
         {"disk full writing FL 64-bit", [] { write_error_at(FL64, ERROR_DISK_FULL); }, {IDCANCEL}, {CLAP64, CLAP32},
          {cannot_install(FL64, DISK_FULL), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})}, EXIT_INSTALL_FAILED},
         {"access denied creating CLAP 64-bit's new file",
          [] { fake::files.create_fails = [](std::u16string_view path) { return path == CLAP64 + u".new"; }; },
-         {IDCANCEL}, {}, {cannot_install(CLAP64, INACCESSIBLE), kept({CLAP64})}, EXIT_INSTALL_FAILED},
+         {IDCANCEL}, {}, {cannot_install(CLAP64, INACCESSIBLE), kept(PLUGIN_FILES)}, EXIT_INSTALL_FAILED},
         // Refused in place and again once the old file is aside: the old file goes back.
         {"the replace step failing",
          [] {
@@ -134,11 +138,11 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
                  return from == CLAP32 + u".new" && to == CLAP32 ? DWORD(ERROR_ACCESS_DENIED) : DWORD(0);
              };
          },
-         {IDCANCEL}, {CLAP64}, {cannot_install(CLAP32, INACCESSIBLE), PARTLY + lines({CLAP64}) + u"\r\n" + kept({CLAP32})},
+         {IDCANCEL}, {CLAP64}, {cannot_install(CLAP32, INACCESSIBLE), PARTLY + lines({CLAP64}) + u"\r\n" + kept({CLAP32, FL64, FL32})},
          EXIT_INSTALL_FAILED},
         // The licence text took the first block.
         {"no memory for the second file", [] { fake::heap.fail_allocation = 3; }, {}, {CLAP64},
-         {fake::u16(TEXT_NO_MEMORY), PARTLY + lines({CLAP64}) + u"\r\n" + kept({CLAP32})}, EXIT_INSTALL_FAILED},
+         {fake::u16(TEXT_NO_MEMORY), PARTLY + lines({CLAP64}) + u"\r\n" + kept({CLAP32, FL64, FL32})}, EXIT_INSTALL_FAILED},
         {"FL Studio gone since the page was built", [] { fake::registry.keys.clear(); }, {}, {CLAP64, CLAP32},
          {FL_NOT_FOUND, INSTALLED}, EXIT_DONE},
         {"the 32-bit CLAP folder unknown", [] { fake::remove_variable(u"COMMONPROGRAMFILES(X86)"); }, {}, {FL64, FL32},
@@ -156,7 +160,7 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
              fake::files.add_file(ELSEWHERE + u"\\Q.clap", "older build");
              fake::files.add_link(CLAP64, ELSEWHERE + u"\\Q.clap");
          },
-         {IDCANCEL}, {}, {cannot_install(CLAP64, LINK_REFUSED), kept({CLAP64})}, EXIT_INSTALL_FAILED},
+         {IDCANCEL}, {}, {cannot_install(CLAP64, LINK_REFUSED), kept(PLUGIN_FILES)}, EXIT_INSTALL_FAILED},
         {"the FL plug-in folder a symbolic link an administrator made",
          [] { link_elsewhere(FL_FOLDER, IO_REPARSE_TAG_SYMLINK); },
          {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
@@ -215,11 +219,13 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
                   }),
                   c.exit);
         for (size_t i = 0; i < PLUGIN_FILES.size(); ++i) {
+            if (fake::files.is_folder(PLUGIN_FILES[i])) continue;  // as the row left it
             bool renewed = std::count(c.renewed.begin(), c.renewed.end(), PLUGIN_FILES[i]) == 1;
             EXPECT_EQ(fake::files.read(PLUGIN_FILES[i]), renewed ? target_test::bytes_of(ENTRIES[i]) : "older build")
                 << fake::narrow(PLUGIN_FILES[i]);
         }
         std::vector<std::string> names = FOUR;
+        if (fake::files.is_folder(FL64)) names.erase(std::find(names.begin(), names.end(), "QUENTHALVOX_X64.DLL"));
         names.insert(names.end(), c.beside.begin(), c.beside.end());
         std::sort(names.begin(), names.end());
         std::vector<std::string> found = names_in_folders();

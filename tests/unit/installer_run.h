@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "common/run_account.h"
+#include "files/run_account.h"
 #include "common/control_ids.h"
 #include "common/exit_codes.h"
 #include "common/report_texts.h"

@@ -1,6 +1,7 @@
-#include "common/run_account.h"
+#include "files/run_account.h"
 
-#include "common/file_replace.h"
+#include "common/path_limits.h"
+#include "files/file_replace.h"
 #include "common/wide_string.h"
 
 run_account account;
@@ -10,8 +11,15 @@ void account_line(WCHAR *list, const WCHAR *text) {
     wide_append(list, L"\r\n");
 }
 
-void account_kept(const WCHAR *path) {
-    if (!nothing_at(path)) account_line(account.kept, path);
+bool account_lists(const WCHAR *list, const WCHAR *path) {
+    while (*list) {
+        DWORD same = 0;
+        while (path[same] && list[same] == path[same]) ++same;
+        if (!path[same] && list[same] == L'\r') return true;
+        while (*list++ != L'\n') {
+        }
+    }
+    return false;
 }
 
 namespace {
@@ -21,8 +29,7 @@ void account_side(WCHAR *list, const WCHAR *path, const WCHAR *suffix) {
     account_line(list, suffix);
 }
 
-// The longest path and its side name.
-WCHAR one_path[320];
+WCHAR one_path[LONGEST_SIDE_PATH + 1];
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 // What a run did to each file, kept in one place for its closing report:
-// the files an install put in place, kept at their earlier build or left
-// beside them, and the files an uninstall could only remove at the next
+// the files an install put in place or left beside them, and the files an uninstall could only remove at the next
 // restart or had to leave. Replacing and removing a file return what
 // happened; the steps of a run note it here.
 #pragma once
@@ -11,7 +10,7 @@
 // touches at its longest path, with a line of cause for each file left.
 struct run_account {
     WCHAR installed[1300];
-    WCHAR kept[1300];  // not updated: each keeps the build it had
+    WCHAR kept[1300];  // found when an install that failed reports: each keeps the build it had
     WCHAR left_beside[2600];
     // The old builds the run moved aside while a host held them, set to go
     // at the next restart or left for a later run.
@@ -23,8 +22,8 @@ struct run_account {
 extern run_account account;
 
 void account_line(WCHAR *list, const WCHAR *text);
-// Notes that the file at path, if there is one, keeps its earlier build.
-void account_kept(const WCHAR *path);
+// Whether list holds path as one of its lines.
+bool account_lists(const WCHAR *list, const WCHAR *path);
 // Notes what a replacement of path left beside it (file_replace's flags).
 void account_left_beside(const WCHAR *path, DWORD left);
 

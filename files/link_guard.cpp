@@ -1,8 +1,8 @@
-#include "common/link_guard.h"
+#include "files/link_guard.h"
 
 #include <shlobj.h>
 
-#include "common/relative_calls.h"
+#include "files/relative_calls.h"
 
 namespace {
 
@@ -28,19 +28,15 @@ const ACCESS_MASK FOLDER_ACCESS = FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 // it; write sharing, since the system opens a rename's folder for writing.
 const ULONG FOLDER_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-DWORD hold(HANDLE folder, const WCHAR *path, held_folders *held) {
-    held->folder[held->count++] = folder;
-    FILE_ATTRIBUTE_TAG_INFO found;
-    DWORD error = tag_of(folder, &found);
-    return error ? error : check_link(found, path);
-}
-
-// The first folder by its name ("C:\", "\" or the current folder "."), the
-// only one opened so.
+// The first folder by its name: the root of a drive ("C:\", "\"), which no
+// one can make a link, or the current folder "." that a relative path names.
+// The only one opened so, and held unchecked.
 DWORD hold_first(const WCHAR *path, held_folders *held) {
     HANDLE folder = CreateFileW(path, FOLDER_ACCESS, FOLDER_SHARING, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    return folder == INVALID_HANDLE_VALUE ? GetLastError() : hold(folder, path, held);
+    if (folder == INVALID_HANDLE_VALUE) return GetLastError();
+    held->folder[held->count++] = folder;
+    return 0;
 }
 
 DWORD hold_next(const WCHAR *path, const WCHAR *name, bool create, held_folders *held) {
@@ -48,7 +44,11 @@ DWORD hold_next(const WCHAR *path, const WCHAR *name, bool create, held_folders 
     HANDLE folder;
     DWORD error = open_in(innermost(*held), name, FOLDER_ACCESS, FOLDER_SHARING, create ? FILE_OPEN_IF : FILE_OPEN,
                           FILE_DIRECTORY_FILE, &folder);
-    return error ? error : hold(folder, path, held);
+    if (error) return error;
+    held->folder[held->count++] = folder;
+    FILE_ATTRIBUTE_TAG_INFO found;
+    error = tag_of(folder, &found);
+    return error ? error : check_link(found, path);
 }
 
 // A link at the file's own name is refused like one above it; nothing there

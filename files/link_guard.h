@@ -11,19 +11,18 @@
 
 #include <windows.h>
 
+#include "common/path_limits.h"
+
 // The error the platform's own guard gives for such a link; older SDKs lack it.
 #ifndef ERROR_UNTRUSTED_MOUNT_POINT
 #define ERROR_UNTRUSTED_MOUNT_POINT 448L
 #endif
 
-// The longest path any caller builds, a side name's suffix included.
-const DWORD LONGEST_PATH = 310;
-
 // The folders on a path, outermost first, each held open so that it can be
 // neither renamed nor deleted; and the path's last name, the file's own,
 // inside the innermost.
 struct held_folders {
-    HANDLE folder[LONGEST_PATH / 2];
+    HANDLE folder[LONGEST_SIDE_PATH / 2 + 1];
     DWORD count;
     const WCHAR *name;  // within the caller's path
 };

@@ -1,6 +1,6 @@
-#include "common/relative_calls.h"
+#include "files/relative_calls.h"
 
-#include "common/link_guard.h"
+#include "common/path_limits.h"
 
 namespace {
 
@@ -34,10 +34,10 @@ void find_ntdll_calls() {
 
 DWORD error_of(NTSTATUS status) { return NT_SUCCESS(status) ? 0 : ntdll.error_of_status(status); }
 
-// A name is at most a whole path.
+// A name is at most a whole side path with a suffix of its own.
 struct {
     FILE_RENAME_INFORMATION information;
-    WCHAR room[LONGEST_PATH];
+    WCHAR room[LONGEST_SIDE_PATH + 4];
 } renaming;
 
 DWORD set_information_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG options, PVOID information,
@@ -93,7 +93,7 @@ DWORD rename_in(HANDLE folder, const WCHAR *from, const WCHAR *to, bool replace)
     WCHAR *name = renaming.information.FileName;  // runs on into the room after it
     DWORD length = 0;
     for (; to[length]; ++length)
-        if (length == LONGEST_PATH) return ERROR_FILENAME_EXCED_RANGE;
+        if (length == sizeof renaming.room / sizeof(WCHAR)) return ERROR_FILENAME_EXCED_RANGE;
         else name[length] = to[length];
     renaming.information.ReplaceIfExists = replace;
     renaming.information.RootDirectory = folder;

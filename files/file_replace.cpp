@@ -1,7 +1,7 @@
-#include "common/file_replace.h"
+#include "files/file_replace.h"
 
-#include "common/link_guard.h"
-#include "common/relative_calls.h"
+#include "files/link_guard.h"
+#include "files/relative_calls.h"
 #include "common/wide_string.h"
 
 const WCHAR NEW_SUFFIX[] = L".new";
@@ -11,8 +11,8 @@ namespace {
 
 // The side names in full, for the system's removal at restart, which goes by
 // name; their last names are the side names within the held folder.
-WCHAR new_path[LONGEST_PATH + 5];
-WCHAR aside_path[LONGEST_PATH + 5];
+WCHAR new_path[LONGEST_SIDE_PATH + 5];
+WCHAR aside_path[LONGEST_SIDE_PATH + 5];
 
 // A file's names within its held folder.
 struct place {
@@ -28,7 +28,7 @@ void name_beside(WCHAR *side, const WCHAR *path, const WCHAR *suffix) {
 
 bool name_sides(const WCHAR *path) {
     for (DWORD length = 0; path[length]; ++length)
-        if (length == LONGEST_PATH) return false;
+        if (length > LONGEST_SIDE_PATH) return false;
     name_beside(new_path, path, NEW_SUFFIX);
     name_beside(aside_path, path, ASIDE_SUFFIX);
     return true;
@@ -55,7 +55,8 @@ bool is_there(HANDLE folder, const WCHAR *name) {
 // folder, nothing, or a look that failed.
 DWORD file_attributes(HANDLE folder, const WCHAR *name) {
     FILE_ATTRIBUTE_TAG_INFO found;
-    if (look_in(folder, name, &found) || (found.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return INVALID_FILE_ATTRIBUTES;
+    if (look_in(folder, name, &found) != ERROR_SUCCESS || (found.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return INVALID_FILE_ATTRIBUTES;
     return found.FileAttributes;
 }
 
@@ -66,7 +67,7 @@ DWORD file_attributes(HANDLE folder, const WCHAR *name) {
 void clear_earlier_run(const place &file) {
     delete_in(file.folder, file.new_name, FILE_NON_DIRECTORY_FILE);
     FILE_ATTRIBUTE_TAG_INFO found;
-    if (look_in(file.folder, file.aside_name, &found)) return;
+    if (look_in(file.folder, file.aside_name, &found) != ERROR_SUCCESS) return;
     DWORD error = look_in(file.folder, file.name, &found);
     if (!error && !(found.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         delete_in(file.folder, file.aside_name, FILE_NON_DIRECTORY_FILE);
@@ -108,7 +109,7 @@ DWORD move_aside(const place &file, DWORD error) {
 // holds it; the system carries that out with full rights on whatever the path
 // names by then, so only where no standard user can change the folders.
 removal dispose_aside(const place &file) {
-    if (!delete_in(file.folder, file.aside_name, FILE_NON_DIRECTORY_FILE)) return FILE_REMOVED;
+    if (delete_in(file.folder, file.aside_name, FILE_NON_DIRECTORY_FILE) == ERROR_SUCCESS) return FILE_REMOVED;
     if (restart_removal_is_safe(aside_path) && MoveFileExW(aside_path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         return FILE_REMOVED_AT_RESTART;
     return FILE_LEFT;
@@ -118,7 +119,7 @@ DWORD replace_past_host(const place &file, DWORD error, DWORD *left) {
     error = move_aside(file, error);
     if (error) return error;
     error = rename_in(file.folder, file.new_name, file.name, false);
-    if (error && rename_in(file.folder, file.aside_name, file.name, false)) *left |= OLD_BUILD_STRANDED;
+    if (error && rename_in(file.folder, file.aside_name, file.name, false) != ERROR_SUCCESS) *left |= OLD_BUILD_STRANDED;
     return error;
 }
 
@@ -146,7 +147,8 @@ DWORD put_in_place(const place &file, const void *bytes, DWORD size, DWORD *left
         if (error) error = replace_held(file, error, left);
     }
     if (error) {
-        if (delete_in(file.folder, file.new_name, FILE_NON_DIRECTORY_FILE) && is_there(file.folder, file.new_name))
+        if (delete_in(file.folder, file.new_name, FILE_NON_DIRECTORY_FILE) != ERROR_SUCCESS &&
+            is_there(file.folder, file.new_name))
             *left |= NEW_FILE_LEFT;
         return error;
     }
@@ -169,7 +171,7 @@ removal take_away(const place &file, DWORD *error) {
     removal outcome = dispose_aside(file);
     if (outcome != FILE_LEFT) return outcome;
     *error = ERROR_SHARING_VIOLATION;
-    return rename_in(file.folder, file.aside_name, file.name, false) ? FILE_LEFT_ASIDE : FILE_LEFT;
+    return rename_in(file.folder, file.aside_name, file.name, false) == ERROR_SUCCESS ? FILE_LEFT : FILE_LEFT_ASIDE;
 }
 
 }  // namespace
