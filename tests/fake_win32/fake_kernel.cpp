@@ -85,12 +85,9 @@ NTSTATUS status_of(DWORD error) {
     return error ? NTSTATUS(0xC0000000 | error) : 0;
 }
 
-// The object at a name inside an open folder, and the path the product means.
-struct Inside {
-    std::string key;
-    std::u16string path;
-    bool folder_became_link;  // made a link since it was opened: it holds nothing, nothing can be made in it
-};
+// The object at a name inside an open folder, and the path the product means. A folder made a link
+// since it was opened holds nothing, and nothing can be made in it.
+struct Inside { std::string key; std::u16string path; bool folder_became_link; };
 
 Inside inside(const OpenObject &folder, std::u16string_view name) {
     std::u16string path = folder.path;
@@ -260,10 +257,6 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
     files.opens.push_back(OpenRecord{std::u16string(view(path)), access, share, disposition, attributes});
     if (view(path) == u".") return new_handle("", u"", access, share);
     std::string key = resolved(path, !(attributes & FILE_FLAG_OPEN_REPARSE_POINT));
-    if (disposition != OPEN_EXISTING || !(attributes & FILE_FLAG_BACKUP_SEMANTICS) || (access & GENERIC_WRITE)) {
-        set_error(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
     if (!folder_exists(key)) {
         set_error(files.nodes.count(key) ? ERROR_DIRECTORY : parent_exists(key) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -306,11 +299,6 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE object, ACCESS_MASK access, POBJECT_ATTRIBUT
 
 namespace {
 
-NTSTATUS set_attributes(FileNode &node, const FILE_BASIC_INFORMATION &basic) {
-    node.read_only = basic.FileAttributes & FILE_ATTRIBUTE_READONLY;
-    return 0;
-}
-
 NTSTATUS dispose(HANDLE object, const OpenObject &open, FileNode &node) {
     if (files.delete_error)
         if (DWORD error = files.delete_error(open.path)) return status_of(error);
@@ -328,13 +316,11 @@ NTSTATUS rename(HANDLE object, OpenObject &open, const FILE_RENAME_INFORMATION &
     log_call("NtSetInformationFile(rename)", open.path + u" > " + to.path);
     if (files.move_error)
         if (DWORD error = files.move_error(open.path, to.path)) return status_of(error);
-    if (to.folder_became_link) return status_of(ERROR_BAD_PATHNAME);
     if (open_by_product(open.key, object)) return status_of(ERROR_SHARING_VIOLATION);
     auto target = files.nodes.find(to.key);
     if (target != files.nodes.end() && to.key != open.key) {
         if (!renaming.ReplaceIfExists) return status_of(ERROR_ALREADY_EXISTS);
         if (target->second.is_folder) return status_of(ERROR_ACCESS_DENIED);
-        if (open_by_product(to.key)) return status_of(ERROR_SHARING_VIOLATION);
         if (DWORD error = held_error(target->second)) return status_of(error);
     }
     FileNode moved = files.nodes.at(open.key);
@@ -356,20 +342,16 @@ NTSTATUS NTAPI NtSetInformationFile(HANDLE object, PIO_STATUS_BLOCK, PVOID infor
     bool deletes = kind == FileDispositionInformation;
     log_call(deletes ? "NtSetInformationFile(delete)" : "NtSetInformationFile(attributes)", open->second.path);
     if (deletes) return dispose(object, open->second, node->second);
-    return set_attributes(node->second, *static_cast<FILE_BASIC_INFORMATION *>(information));
+    node->second.read_only = static_cast<FILE_BASIC_INFORMATION *>(information)->FileAttributes & FILE_ATTRIBUTE_READONLY;
+    return 0;
 }
 
 ULONG NTAPI RtlNtStatusToDosError(NTSTATUS status) { return ULONG(status) & 0xFFFF; }
 
-BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size) {
-    log_call("GetFileInformationByHandleEx");
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS, LPVOID information, DWORD) {
     auto open = files.open.find(file);
-    if (open == files.open.end() || kind != FileAttributeTagInfo || size != sizeof(FILE_ATTRIBUTE_TAG_INFO))
-        return set_error(ERROR_INVALID_PARAMETER);
-    FileNode drive;
-    drive.is_folder = true;
-    auto found = files.nodes.find(open->second.key);
-    const FileNode &node = found == files.nodes.end() ? drive : found->second;
+    if (open == files.open.end()) return set_error(ERROR_INVALID_HANDLE);
+    const FileNode &node = files.nodes.at(open->second.key);
     DWORD kind_of = node.is_folder ? FILE_ATTRIBUTE_DIRECTORY : node.read_only ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
     *static_cast<FILE_ATTRIBUTE_TAG_INFO *>(information) = {kind_of | (node.tag ? FILE_ATTRIBUTE_REPARSE_POINT : 0), node.tag};
     return TRUE;
@@ -419,9 +401,8 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
     std::string key = resolved(path, false);
     auto node = files.nodes.find(key);
     if (node == files.nodes.end()) {
-        bool always_there = key == "C:" || key == ".";
-        set_error(always_there ? 0 : parent_exists(key) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-        return always_there ? FILE_ATTRIBUTE_DIRECTORY : INVALID_FILE_ATTRIBUTES;
+        set_error(parent_exists(key) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
     }
     DWORD link = node->second.tag ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
     if (node->second.is_folder) return FILE_ATTRIBUTE_DIRECTORY | link;

@@ -70,13 +70,8 @@ struct OpenRecord {
     DWORD access, share, disposition, options;
 };
 
-// An object the product holds open: its normalised path and the path as the
-// product named it.
-struct OpenObject {
-    std::string key;
-    std::u16string path;
-    DWORD access, share;
-};
+// An object the product holds open: its normalised path and the path as the product named it.
+struct OpenObject { std::string key; std::u16string path; DWORD access, share; };
 
 struct FileSystem {
     std::map<std::string, FileNode> nodes;  // key: normalised path

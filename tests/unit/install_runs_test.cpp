@@ -85,6 +85,8 @@ std::vector<std::string> names_in_folders() {
 // machine with every host: which files are new and which kept their old
 // bytes, what stayed beside them, what the user was told, and the exit code.
 TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
+    const std::vector<std::u16string> FL_LINK_REFUSED = {
+        cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})};
     const std::vector<std::string> FOUR = {"QUENTHALVOX.CLAP", "QUENTHALVOX (32-BIT).CLAP", "QUENTHALVOX.DLL",
                                            "QUENTHALVOX_X64.DLL"};
     struct Case {
@@ -148,13 +150,11 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
         {"the 32-bit CLAP folder unknown", [] { fake::remove_variable(u"COMMONPROGRAMFILES(X86)"); }, {}, {FL64, FL32},
          {INACCESSIBLE, INACCESSIBLE, INSTALLED}, EXIT_DONE},
         // Links are refused, whoever made them, and what they lead to is left alone.
-        {"the FL plug-in folder a link the user made", [] { link_elsewhere(FL_FOLDER); },
-         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
-         EXIT_INSTALL_FAILED},
+        {"the FL plug-in folder a link the user made", [] { link_elsewhere(FL_FOLDER); }, {IDCANCEL}, {CLAP64, CLAP32},
+         FL_LINK_REFUSED, EXIT_INSTALL_FAILED},
         {"FL Studio's folder a link the user made, FL 64-bit loaded",
-         [] { link_elsewhere(u"C:\\Program Files\\FL"), hold(FL64, fake::Hold::loaded); },
-         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
-         EXIT_INSTALL_FAILED},
+         [] { link_elsewhere(u"C:\\Program Files\\FL"), hold(FL64, fake::Hold::loaded); }, {IDCANCEL}, {CLAP64, CLAP32},
+         FL_LINK_REFUSED, EXIT_INSTALL_FAILED},
         {"the CLAP 64-bit file a link the user made",
          [] {
              fake::files.add_file(ELSEWHERE + u"\\Q.clap", "older build");
@@ -162,9 +162,7 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
          },
          {IDCANCEL}, {}, {cannot_install(CLAP64, LINK_REFUSED), kept(PLUGIN_FILES)}, EXIT_INSTALL_FAILED},
         {"the FL plug-in folder a symbolic link an administrator made",
-         [] { link_elsewhere(FL_FOLDER, IO_REPARSE_TAG_SYMLINK); },
-         {IDCANCEL}, {CLAP64, CLAP32}, {cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})},
-         EXIT_INSTALL_FAILED},
+         [] { link_elsewhere(FL_FOLDER, IO_REPARSE_TAG_SYMLINK); }, {IDCANCEL}, {CLAP64, CLAP32}, FL_LINK_REFUSED, EXIT_INSTALL_FAILED},
         // Whatever fails, the working build stays, and a file left beside it is named.
         {"moving FL 64-bit into place and back failing, then Retry",
          [] {

@@ -34,9 +34,7 @@ typedef intptr_t INT_PTR, LONG_PTR, LPARAM, LRESULT;
 typedef uintptr_t UINT_PTR, ULONG_PTR, WPARAM, SIZE_T;
 typedef LONG LSTATUS;
 typedef DWORD ACCESS_MASK;
-typedef union _LARGE_INTEGER {
-    int64_t QuadPart;
-} LARGE_INTEGER, *PLARGE_INTEGER;
+typedef union _LARGE_INTEGER { int64_t QuadPart; } LARGE_INTEGER, *PLARGE_INTEGER;
 typedef DWORD REGSAM;
 typedef int32_t HRESULT;
 
@@ -147,10 +145,7 @@ BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 DWORD WINAPI GetFileAttributesW(LPCWSTR path);
 typedef enum _FILE_INFO_BY_HANDLE_CLASS { FileAttributeTagInfo = 9 } FILE_INFO_BY_HANDLE_CLASS;
-typedef struct _FILE_ATTRIBUTE_TAG_INFO {
-    DWORD FileAttributes;
-    DWORD ReparseTag;
-} FILE_ATTRIBUTE_TAG_INFO;
+typedef struct _FILE_ATTRIBUTE_TAG_INFO { DWORD FileAttributes, ReparseTag; } FILE_ATTRIBUTE_TAG_INFO;
 BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
 DWORD WINAPI GetLastError();
 
