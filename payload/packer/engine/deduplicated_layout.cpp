@@ -47,7 +47,8 @@ class pool_pairs {
   private:
     // The pool's limit keeps every offset below UINT32_MAX, which marks none.
     std::vector<uint32_t> single_, pair_, triple_;
-    // A megabyte of slots: a larger table finds little more.
+    // A megabyte of slots: four times as many find only a little more, and
+    // memory is short.
     static constexpr unsigned TRIPLE_BITS = 18;
     static size_t slot(const uint8_t *b) {
         return ((uint32_t(b[0]) << 16 | b[1] << 8 | b[2]) * 0x9E3779B1u) >> (32 - TRIPLE_BITS);

@@ -17,10 +17,10 @@ constexpr size_t BUCKET_WAYS = 12;
 
 // Each bucket keeps a one-byte fingerprint beside every position, so that a
 // lookup touches the bytes only for windows that probably match; a byte
-// rather than a word leaves room for more ways in the same memory. Positions are kept
-// in 32 bits, as the distance back from where they are looked up: beyond
-// 4 GiB of input an old one reads as a newer position, which is then just
-// compared like any other.
+// rather than a word leaves room for more ways in the same memory. Positions
+// are kept in 32 bits, as the distance back from where they are looked up:
+// beyond 4 GiB of input an old one reads as a newer position, which is then
+// just compared like any other.
 struct alignas(64) bucket {
     uint32_t position[BUCKET_WAYS];  // low 32 bits of position + 1, 0 empty
     uint8_t tag[BUCKET_WAYS];
