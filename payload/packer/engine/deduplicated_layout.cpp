@@ -11,29 +11,32 @@
 namespace packer {
 namespace {
 
-// Where the pool last holds each pair of bytes, and each single byte. A short
-// run of new bytes costs its bytes and its reference; where the pool already
-// holds them, a reference to them costs only the reference. Runs of new bytes
-// between reused slices are mostly a few changed bytes, and the pool, over a
-// few files of code, holds nearly every pair.
+// Where the pool last holds each pair of bytes, and each single byte, and
+// (through a small hashed table, where the last one in a slot wins) a place
+// of many a triple. A short run of new bytes costs its bytes and its
+// reference; where the pool already holds them, a reference to them costs
+// only the reference. Runs of new bytes between reused slices are mostly a
+// few changed bytes, and the pool, over a few files of code, holds nearly
+// every pair and many triples.
 class pool_pairs {
   public:
     static constexpr uint64_t NOWHERE = UINT32_MAX;
 
-    pool_pairs() : single_(256, NOWHERE), pair_(65536, NOWHERE) {}
+    pool_pairs() : single_(256, NOWHERE), pair_(65536, NOWHERE), triple_(size_t(1) << TRIPLE_BITS, NOWHERE) {}
 
     // Takes in the pool's bytes from where the last call stopped.
     void grown(const std::vector<uint8_t> &pool) {
         for (; indexed_ < pool.size(); ++indexed_) {
             single_[pool[indexed_]] = static_cast<uint32_t>(indexed_);
             if (indexed_) pair_[pool[indexed_ - 1] << 8 | pool[indexed_]] = static_cast<uint32_t>(indexed_ - 1);
+            if (indexed_ > 1) triple_[slot(&pool[indexed_ - 2])] = static_cast<uint32_t>(indexed_ - 2);
         }
     }
 
     // A pool offset that holds bytes[0, count), or NOWHERE.
     uint64_t find(const std::vector<uint8_t> &pool, const uint8_t *bytes, uint64_t count) const {
         if (count == 1) return single_[bytes[0]];
-        uint64_t offset = pair_[bytes[0] << 8 | bytes[1]];
+        uint64_t offset = count == 2 ? pair_[bytes[0] << 8 | bytes[1]] : triple_[slot(bytes)];
         return holds(pool, offset, bytes, count) ? offset : NOWHERE;
     }
 
@@ -43,7 +46,13 @@ class pool_pairs {
 
   private:
     // The pool's limit keeps every offset below UINT32_MAX, which marks none.
-    std::vector<uint32_t> single_, pair_;
+    std::vector<uint32_t> single_, pair_, triple_;
+    // A megabyte of slots: four times as many find only a little more, and
+    // memory is short.
+    static constexpr unsigned TRIPLE_BITS = 18;
+    static size_t slot(const uint8_t *b) {
+        return ((uint32_t(b[0]) << 16 | b[1] << 8 | b[2]) * 0x9E3779B1u) >> (32 - TRIPLE_BITS);
+    }
     uint64_t indexed_ = 0;
 };
 

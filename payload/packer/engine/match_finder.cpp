@@ -60,7 +60,7 @@ void match_finder::fetch_ahead(size_t ahead) {
 }
 
 void match_finder::look_up(size_t at, uint64_t mixed) {
-    uint32_t tag = match_index::tag(mixed);
+    uint8_t tag = match_index::tag(mixed);
     const bucket &b = index_.find(mixed);
     for (size_t way = 0; way < BUCKET_WAYS && b.position[way]; ++way)
         if (b.tag[way] == tag) consider(at, match_index::position(b, way, base_ + at));

@@ -11,17 +11,19 @@
 namespace packer {
 
 // With anchors at one window in two, fewer ways drop the earlier builds'
-// positions before the later builds look them up.
-constexpr size_t BUCKET_WAYS = 8;
+// positions before the later builds look them up; a bucket fills one cache
+// line.
+constexpr size_t BUCKET_WAYS = 12;
 
-// Each bucket keeps a fingerprint beside every position, so that a lookup
-// touches the bytes only for windows that probably match. Positions are kept
-// in 32 bits, as the distance back from where they are looked up: beyond
-// 4 GiB of input an old one reads as a newer position, which is then just
-// compared like any other.
-struct bucket {
+// Each bucket keeps a one-byte fingerprint beside every position, so that a
+// lookup touches the bytes only for windows that probably match; a byte
+// rather than a word leaves room for more ways in the same memory. Positions
+// are kept in 32 bits, as the distance back from where they are looked up:
+// beyond 4 GiB of input an old one reads as a newer position, which is then
+// just compared like any other.
+struct alignas(64) bucket {
     uint32_t position[BUCKET_WAYS];  // low 32 bits of position + 1, 0 empty
-    uint32_t tag[BUCKET_WAYS];
+    uint8_t tag[BUCKET_WAYS];
 };
 
 struct match_index {
@@ -36,7 +38,8 @@ struct match_index {
         shift = 64 - ANCHOR_BITS - bits;
     }
 
-    static uint32_t tag(uint64_t mixed) { return static_cast<uint32_t>(mixed); }
+    // The low bits of the mixed hash come from the window's last bytes only.
+    static uint8_t tag(uint64_t mixed) { return static_cast<uint8_t>(mixed >> 32); }
 
     const bucket &find(uint64_t mixed) const { return buckets[(mixed >> shift) & (buckets.size() - 1)]; }
 

@@ -12,7 +12,7 @@ namespace {
 constexpr uint64_t REFERENCE_BYTES = 8;
 // The parses of a file stop once a round saves less than 1/SETTLED of the
 // cheapest cost so far (see cheapest_parse).
-constexpr uint64_t SETTLED = 1024;
+constexpr uint64_t SETTLED = 2048;
 // A run of new bytes this short between two slices is a changed byte or two
 // (an address moved), which the layout finds held in the pool: it costs its
 // reference and no pool bytes.

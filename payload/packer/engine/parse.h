@@ -10,9 +10,9 @@
 
 namespace packer {
 
-// At most this many parses of a file; they stop sooner, once one saves next
-// to nothing.
-constexpr size_t MAX_PARSE_ROUNDS = 16;
+// At most this many parses of a file; they mostly stop sooner, once one
+// saves next to nothing.
+constexpr size_t MAX_PARSE_ROUNDS = 10;
 
 // One step of a file's parse: a reused slice, or new bytes when source is NEW.
 constexpr uint64_t NEW = (uint64_t(1) << 63) - 1;
