@@ -120,14 +120,11 @@ TEST(Packer, RepeatedBytesAreStoredOnce) {
     }
     // A changed pair every 17 bytes, one the pool holds: two references per
     // 17 bytes cost less than storing them anew only once the pair is
-    // priced without its bytes.
-    bytes pairs_changed = block;
-    for (size_t at = 2000; at + 2 < pairs_changed.size(); at += 17)
-        std::copy_n(block.begin() + at / 3, 2, pairs_changed.begin() + at);
-    // A changed triple every 301 bytes, which the pool mostly holds too.
-    bytes triples_changed = block;
-    for (size_t at = 2000; at + 3 < triples_changed.size(); at += 301)
-        std::copy_n(block.begin() + at / 3, 3, triples_changed.begin() + at);
+    // priced without its bytes. A changed triple every 301 bytes, which the
+    // pool mostly holds too.
+    bytes pairs_changed = block, triples_changed = block;
+    for (size_t at = 2000; at + 2 < block.size(); at += 17) std::copy_n(&block[at / 3], 2, &pairs_changed[at]);
+    for (size_t at = 2000; at + 3 < block.size(); at += 301) std::copy_n(&block[at / 3], 3, &triples_changed[at]);
     // Stretches of 24 bytes from odd places, which only dense anchors find.
     bytes first = head(block, 8000), stretches;
     for (size_t i = 0; i < 300; ++i) stretches = concat({stretches, head(tail(first, 8000 - (i * 7919) % 7900), 24)});
@@ -146,8 +143,7 @@ TEST(Packer, RepeatedBytesAreStoredOnce) {
          planted.size() + 17 + 31},
         {"changed bytes that the pool holds elsewhere", {{"a", block}, {"b", patched}}, block.size()},
         {"a changed pair every few bytes that the pool holds", {{"a", block}, {"b", pairs_changed}}, block.size() + 64},
-        {"a changed triple every few hundred bytes that the pool holds", {{"a", block}, {"b", triples_changed}},
-         block.size() + 96},
+        {"a changed triple every few hundred bytes the pool holds", {{"a", block}, {"b", triples_changed}}, block.size() + 96},
         {"short stretches of the first file in another order", {{"a", first}, {"b", stretches}}, first.size() + 24 * 10},
         // Laid out as the later files read the pieces: two references for
         // the first file, one for each of the others.
