@@ -26,7 +26,10 @@ std::vector<match> match_finder::find(size_t k, uint64_t pool_size) {
 
 // Positions inside a found match are skipped: a match that goes on past
 // its end is found again at the anchors after it. Only the skipped bytes
-// are left out of the index, as they are found where they came from.
+// are left out of the index, as they are found where they came from. An
+// anchor is looked up even where a recent distance has just matched from it:
+// that match may be a few bytes that happen to agree, and the index knows
+// the one that goes on.
 void match_finder::scan() {
     uint64_t hash = 0;
     bool hashed = false;
@@ -44,7 +47,7 @@ void match_finder::scan() {
         hashed = true;
         uint64_t mixed = mix(hash);
         if (!is_anchor(mixed)) continue;
-        if (at >= covered_) look_up(at, mixed);
+        look_up(at, mixed);
         index_.insert(mixed, base_ + at);
     }
 }

@@ -28,18 +28,25 @@ inline bool comes_before(const match &a, const match &b) {
 }
 constexpr auto by_start = [](const match &a, const match &b) { return comes_before(a, b); };
 
-// Sorts matches that are nearly in order: each is moved back past the few
-// that should follow it; a list further out of order is sorted whole.
+// Sorts matches that are nearly in order: those that come before the last
+// one kept in order (a match extended backwards) are set aside, sorted, and
+// merged back from the end; they are few.
 void sort_nearly_sorted(std::vector<match> &matches) {
-    constexpr size_t FARTHEST_MOVE = 64;
-    for (size_t i = 1; i < matches.size(); ++i) {
-        match moved = matches[i];
-        size_t j = i;
-        for (; j > 0 && comes_before(moved, matches[j - 1]); --j) matches[j] = matches[j - 1];
-        matches[j] = moved;
-        if (i - j > FARTHEST_MOVE) {
-            std::sort(matches.begin(), matches.end(), by_start);
-            return;
+    std::vector<match> behind;
+    size_t kept = 0;
+    for (const match &m : matches) {
+        if (kept && comes_before(m, matches[kept - 1]))
+            behind.push_back(m);
+        else
+            matches[kept++] = m;
+    }
+    std::sort(behind.begin(), behind.end(), by_start);
+    for (size_t to = matches.size(); !behind.empty();) {
+        if (kept && comes_before(behind.back(), matches[kept - 1])) {
+            matches[--to] = matches[--kept];
+        } else {
+            matches[--to] = behind.back();
+            behind.pop_back();
         }
     }
 }
@@ -311,7 +318,7 @@ uint64_t parse_cost(const std::vector<step> &parse, uint64_t pool_size, const la
 // after MAX_PARSE_ROUNDS. The cheapest parse is kept.
 priced_parse cheapest_parse(std::vector<match> sorted, uint64_t pool_size, uint64_t size, const later_copies &later,
                             size_t k) {
-    std::sort(sorted.begin(), sorted.end(), by_start);
+    sort_nearly_sorted(sorted);
     keep_outside_fixed_matches(sorted, pool_size);
     sorted.shrink_to_fit();
     followed_bytes followed;
