@@ -10,9 +10,10 @@ namespace {
 // Every chunk reference, a reused slice or a run of new bytes, costs this
 // many directory bytes.
 constexpr uint64_t REFERENCE_BYTES = 8;
-// The parses of a file stop once a round saves less than 1/SETTLED of the
-// cheapest cost so far (see cheapest_parse).
-constexpr uint64_t SETTLED = 2048;
+// The parses of a file stop once IDLE_ROUNDS rounds in a row each save less
+// than 1/SETTLED of the cheapest cost so far (see cheapest_parse).
+constexpr uint64_t SETTLED = 8192;
+constexpr size_t IDLE_ROUNDS = 2;
 // A run of new bytes this short between two slices is a changed byte or two
 // (an address moved), which the layout finds held in the pool: it costs its
 // reference and no pool bytes.
@@ -265,11 +266,24 @@ std::vector<match> through_parse(const std::vector<match> &matches, const std::v
         while (s < parse.size() && parse[s].end <= b * STEP_BLOCK) ++s;
         first_step[b] = static_cast<uint32_t>(s);
     }
-    std::vector<match> pieces;
+    // A match's pieces start at or after its own start, and the matches come
+    // by start: the pieces pending in a heap are in order once they start
+    // before the next match does. Few are pending at a time.
+    std::vector<match> pieces, pending;
     pieces.reserve(matches.size() + matches.size() / 4);
+    auto later_first = [](const match &a, const match &b) { return comes_before(b, a); };
+    auto take_pending_before = [&](uint64_t start) {
+        while (!pending.empty() && pending.front().start < start) {
+            std::pop_heap(pending.begin(), pending.end(), later_first);
+            pieces.push_back(pending.back());
+            pending.pop_back();
+        }
+    };
     for (const match &m : matches) {
+        take_pending_before(m.start);
         if (m.source < pool_size) {
-            pieces.push_back(m);
+            pending.push_back(m);
+            std::push_heap(pending.begin(), pending.end(), later_first);
             continue;
         }
         uint64_t from = m.source - pool_size, last = from + (m.end - m.start);
@@ -278,10 +292,11 @@ std::vector<match> through_parse(const std::vector<match> &matches, const std::v
         for (; s != parse.end() && s->start < last; ++s) {
             uint64_t first = std::max<uint64_t>(from, s->start), end = std::min<uint64_t>(last, s->end);
             uint64_t source = s->source == NEW ? pool_size + first : s->source + (first - s->start);
-            pieces.push_back({m.start + (first - from), m.start + (end - from), source});
+            pending.push_back({m.start + (first - from), m.start + (end - from), source});
+            std::push_heap(pending.begin(), pending.end(), later_first);
         }
     }
-    sort_nearly_sorted(pieces);
+    take_pending_before(UINT64_MAX);
     return pieces;
 }
 
@@ -313,9 +328,11 @@ uint64_t parse_cost(const std::vector<step> &parse, uint64_t pool_size, const la
 // The first parse prices a match with the file's own bytes as one
 // reference; each later one prices it through the parse before it, and
 // prices a cut by the steps that the last two parses copied across it. The
-// rounds stop at the first that saves less than 1/SETTLED of the cheapest
-// cost so far (a parse that holds still or comes back saves nothing), or
-// after MAX_PARSE_ROUNDS. The cheapest parse is kept.
+// rounds stop after IDLE_ROUNDS in a row that each save less than 1/SETTLED
+// of the cheapest cost so far (a parse that holds still or comes back saves
+// nothing), or after MAX_PARSE_ROUNDS. One round that costs more is not the
+// end: priced by a parse that overshot, the next often saves the most. The
+// cheapest parse is kept.
 priced_parse cheapest_parse(std::vector<match> sorted, uint64_t pool_size, uint64_t size, const later_copies &later,
                             size_t k) {
     sort_nearly_sorted(sorted);
@@ -327,6 +344,7 @@ priced_parse cheapest_parse(std::vector<match> sorted, uint64_t pool_size, uint6
     if (!own_bytes) return best;
     uint64_t best_cost = parse_cost(best.steps, pool_size, later, k);
     std::vector<step> parse = best.steps;
+    size_t idle_rounds = 0;
     while (best.rounds < MAX_PARSE_ROUNDS) {
         followed.follow(parse, pool_size);
         parse = parse_once(through_parse(sorted, parse, pool_size), size, later, k, followed);
@@ -337,7 +355,8 @@ priced_parse cheapest_parse(std::vector<match> sorted, uint64_t pool_size, uint6
             best_cost = cost;
             best.steps = parse;
         }
-        if (settled) break;
+        idle_rounds = settled ? idle_rounds + 1 : 0;
+        if (idle_rounds == IDLE_ROUNDS) break;
     }
     return best;
 }
