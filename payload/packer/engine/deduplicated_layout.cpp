@@ -1,4 +1,7 @@
 #include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 #include "payload/packer/engine/contents.h"
 #include "payload/packer/engine/later_copies.h"
@@ -64,18 +67,36 @@ class deduplicator {
         : p_(p), inputs_(inputs), later_(inputs), all_(inputs), index_(input_bytes),
           finder_(all_, index_, p.out.pool) {}
 
-    bool pack_file(size_t k) {
-        const input_file &file = inputs_[k];
-        pool_before_ = p_.out.pool.size();
-        priced_parse parse = cheapest_parse(finder_.find(k, pool_before_), pool_before_, file.bytes.size(), later_, k);
-        p_.out.stats.parse_rounds.push_back(static_cast<uint32_t>(parse.rounds));
-        placed_.list.clear();
-        placed_.at.clear();
-        for (size_t i = 0; i < parse.steps.size(); ++i) {
-            const step *next = i + 1 < parse.steps.size() ? &parse.steps[i + 1] : nullptr;
-            if (!take(file.bytes.data(), parse.steps[i], next)) return false;
+    // The next file's matches are found while this file is parsed and laid
+    // out: finding reads only the files' bytes and the match index, which
+    // nothing else touches meanwhile. The result is the same either way.
+    bool pack_files() {
+        std::vector<match> found = finder_.find(0);
+        for (size_t k = 0; k < inputs_.size(); ++k) {
+            pool_before_ = p_.out.pool.size();
+            std::vector<match> matches = finder_.slices(k, found, pool_before_);
+            std::vector<match>().swap(found);
+            std::exception_ptr failure;
+            auto find_next = [&, k] {
+                try {
+                    found = finder_.find(k + 1);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            };
+            std::thread finding;
+            if (k + 1 < inputs_.size()) {
+                try {
+                    finding = std::thread(find_next);
+                } catch (const std::system_error &) {
+                    find_next();  // no thread to be had: one after the other
+                }
+            }
+            bool packed = pack_file(k, std::move(matches));
+            if (finding.joinable()) finding.join();
+            if (failure) std::rethrow_exception(failure);
+            if (!packed) return false;
         }
-        all_.packed(k, std::move(placed_));
         return true;
     }
 
@@ -95,6 +116,20 @@ class deduplicator {
     uint64_t pool_before_ = 0;
     placed_list placed_;
     pool_pairs pairs_;
+
+    bool pack_file(size_t k, std::vector<match> matches) {
+        const input_file &file = inputs_[k];
+        priced_parse parse = cheapest_parse(std::move(matches), pool_before_, file.bytes.size(), later_, k);
+        p_.out.stats.parse_rounds.push_back(static_cast<uint32_t>(parse.rounds));
+        placed_.list.clear();
+        placed_.at.clear();
+        for (size_t i = 0; i < parse.steps.size(); ++i) {
+            const step *next = i + 1 < parse.steps.size() ? &parse.steps[i + 1] : nullptr;
+            if (!take(file.bytes.data(), parse.steps[i], next)) return false;
+        }
+        all_.packed(k, std::move(placed_));
+        return true;
+    }
 
     // The file's own earlier bytes lie wherever its list put them: in its new
     // bytes or in the slices it reused.
@@ -145,8 +180,7 @@ bool pack_deduplicated(packing &p, const std::vector<input_file> &inputs, uint64
     {
         // Its match index and tables are let go before the pool is laid out anew.
         deduplicator packer(p, inputs, input_bytes);
-        for (size_t i = 0; i < inputs.size(); ++i)
-            if (!packer.pack_file(i)) return false;
+        if (!packer.pack_files()) return false;
         lists = packer.lists();
     }
     order_pool(p.out.pool, lists);

@@ -9,19 +9,51 @@ namespace packer {
 
 constexpr size_t PROBE_BYTES = 4;
 constexpr size_t LOOK_AHEAD = 64;
+constexpr size_t FLOOR_MATCHES = 8;
 
-std::vector<match> match_finder::find(size_t k, uint64_t pool_size) {
+namespace {
+
+// Backwards every comparison stops where the match FLOOR_MATCHES before
+// the nth one started: going back further than the last match found finds
+// longer matches, and so each byte is still compared a few times at most.
+uint64_t back_floor(const std::vector<match> &found, size_t nth) {
+    return nth >= FLOOR_MATCHES ? found[nth - FLOOR_MATCHES].start : 0;
+}
+
+}  // namespace
+
+std::vector<match> match_finder::find(size_t k) {
     base_ = all_.base(k);
     data_ = all_.bytes(k).data();
     size_ = all_.bytes(k).size();
-    pool_size_ = pool_size;
     found_.clear();
     recent_count_ = 0;
     covered_ = 0;
-    found_count_ = 0;
-    pool_reach_ = 0;
     scan();
     return std::move(found_);
+}
+
+std::vector<match> match_finder::slices(size_t k, const std::vector<match> &found, uint64_t pool_size) const {
+    const std::vector<uint8_t> &bytes = all_.bytes(k);
+    uint64_t base = all_.base(k), pool_reach = 0;
+    std::vector<match> out;
+    out.reserve(found.size() + found.size() / 4);
+    for (size_t i = 0; i < found.size(); ++i) {
+        const match &m = found[i];
+        if (m.source >= base) {
+            out.push_back({m.start, m.end, pool_size + m.source - base});
+            continue;
+        }
+        size_t earlier = all_.file_of(m.source), first = out.size();
+        all_.list(earlier).slices(m.source - all_.base(earlier), m.end - m.start, m.start,
+                                  [&](uint64_t offset, uint64_t count, uint64_t position) {
+                                      out.push_back({position, position + count, offset, position != m.start});
+                                      run_on_in_pool(bytes, out.back(), pool_reach, pool_size);
+                                  });
+        uint64_t back_reach = UINT64_MAX, floor = std::min<uint64_t>(back_floor(found, i), m.start);
+        for (size_t j = out.size(); j-- > first;) run_back_in_pool(bytes, out[j], back_reach, floor);
+    }
+    return out;
 }
 
 // Positions inside a found match are skipped: a match that goes on past
@@ -91,32 +123,13 @@ bool match_finder::probe(size_t at, uint64_t source) {
     return from + PROBE_BYTES <= bytes.size() && std::memcmp(data_ + at, &bytes[from], PROBE_BYTES) == 0;
 }
 
-// Backwards every comparison stops where the match FLOOR_MATCHES before
-// this one started: going back further than the last match found finds
-// longer matches, and so each byte is still compared a few times at most.
-uint64_t match_finder::back_floor() const {
-    return found_count_ >= FLOOR_MATCHES ? found_starts_[found_count_ % FLOOR_MATCHES] : 0;
-}
-
 void match_finder::consider(size_t at, uint64_t source) {
-    uint64_t floor = std::min<uint64_t>(back_floor(), at);
+    uint64_t floor = std::min<uint64_t>(back_floor(found_, found_.size()), at);
     match m = extend(at, source, floor);
     if (m.end - m.start < PROBE_BYTES) return;
     remember(int64_t(source) - int64_t(at));
-    cover(m);
-    if (m.source >= base_) {
-        found_.push_back({m.start, m.end, pool_size_ + m.source - base_});
-        return;
-    }
-    size_t k = all_.file_of(m.source), first = found_.size();
-    all_.list(k).slices(m.source - all_.base(k), m.end - m.start, m.start,
-                        [&](uint64_t offset, uint64_t count, uint64_t position) {
-                            found_.push_back({position, position + count, offset, position != m.start});
-                            run_on_in_pool(found_.back(), pool_reach_);
-                        });
-    uint64_t back_reach = UINT64_MAX;
-    floor = std::min<uint64_t>(floor, m.start);
-    for (size_t i = found_.size(); i-- > first;) run_back_in_pool(found_[i], back_reach, floor);
+    covered_ = m.end;
+    found_.push_back(m);
 }
 
 // A slice of an earlier file's list runs on in the pool, either way, as far
@@ -125,17 +138,19 @@ void match_finder::consider(size_t at, uint64_t source) {
 // there costs nothing. Forwards a slice is not run over bytes that an
 // earlier one ran over, and backwards not over those that a later slice of
 // the same match did, so that each byte is compared a few times at most.
-void match_finder::run_on_in_pool(match &slice, uint64_t &reach) const {
+void match_finder::run_on_in_pool(const std::vector<uint8_t> &bytes, match &slice, uint64_t &reach,
+                                  uint64_t pool_size) const {
     if (slice.end < reach) return;
     uint64_t offset = slice.source + (slice.end - slice.start);
-    slice.end += static_cast<uint32_t>(forward_length(data_ + slice.end, pool_.data() + offset,
-                                                      std::min<uint64_t>(size_ - slice.end, pool_size_ - offset)));
+    slice.end += static_cast<uint32_t>(forward_length(bytes.data() + slice.end, pool_.data() + offset,
+                                                      std::min<uint64_t>(bytes.size() - slice.end, pool_size - offset)));
     reach = slice.end;
 }
 
-void match_finder::run_back_in_pool(match &slice, uint64_t &reach, uint64_t floor) const {
+void match_finder::run_back_in_pool(const std::vector<uint8_t> &bytes, match &slice, uint64_t &reach,
+                                    uint64_t floor) const {
     if (slice.start >= reach || slice.start <= floor) return;
-    uint64_t back = backward_length(data_ + slice.start, pool_.data() + slice.source,
+    uint64_t back = backward_length(bytes.data() + slice.start, pool_.data() + slice.source,
                                     std::min<uint64_t>(slice.start - floor, slice.source));
     if (back == 0) return;
     slice.start -= static_cast<uint32_t>(back);
@@ -168,11 +183,6 @@ match match_finder::extend(size_t at, uint64_t source, uint64_t floor) const {
     back_room = std::min({back_room, uint64_t(at) - floor, longest - ahead});
     size_t back = backward_length(data_ + at, from, back_room);
     return {at - back, at + ahead, source - back};
-}
-
-void match_finder::cover(const match &m) {
-    covered_ = m.end;
-    found_starts_[found_count_++ % FLOOR_MATCHES] = m.start;
 }
 
 void match_finder::remember(int64_t distance) {

@@ -36,15 +36,22 @@ constexpr size_t RECENT_DISTANCES = 4;
 
 // Finds, for one file, the longest matches with the earlier files and with
 // the file's own earlier bytes around sampled anchors, and at recent
-// distances.
+// distances. Finding reads only the files' bytes and the index, so the next
+// file's matches are found while this one is parsed; they become the pool
+// slices that hold them once this file's list is known.
 class match_finder {
   public:
     match_finder(const contents &all, match_index &index, const std::vector<uint8_t> &pool)
         : all_(all), index_(index), pool_(pool) {}
 
-    // Matches with earlier files come as the pool slices that hold them;
+    // The matches of file k, in the order found, each with the content
+    // offset of its source.
+    std::vector<match> find(size_t k);
+
+    // The found matches as the parse takes them, for a pool of pool_size
+    // bytes: those with earlier files as the pool slices that hold them,
     // those with the file's own bytes as pool size + their position.
-    std::vector<match> find(size_t k, uint64_t pool_size);
+    std::vector<match> slices(size_t k, const std::vector<match> &found, uint64_t pool_size) const;
 
   private:
     const contents &all_;
@@ -53,15 +60,10 @@ class match_finder {
     uint64_t base_ = 0;  // content offset of the file
     const uint8_t *data_ = nullptr;
     size_t size_ = 0;
-    uint64_t pool_size_ = 0;
     std::vector<match> found_;
     int64_t recent_[RECENT_DISTANCES] = {};  // content offset of the source minus position
     size_t recent_count_ = 0;
     uint64_t covered_ = 0;      // every position before this is inside a found match
-    static constexpr size_t FLOOR_MATCHES = 8;
-    uint64_t found_starts_[FLOOR_MATCHES] = {};  // of the last matches found, by found_count_
-    size_t found_count_ = 0;
-    uint64_t pool_reach_ = 0;  // how far a slice has been run on in the pool
     size_t probed_file_ = 0;    // the earlier file that the last probe read
     uint64_t ahead_hash_ = 0;   // the hash of the window at ahead_at_
     size_t ahead_at_ = 0;
@@ -72,11 +74,9 @@ class match_finder {
     void try_recent(size_t at);
     bool probe(size_t at, uint64_t source);
     void consider(size_t at, uint64_t source);
-    uint64_t back_floor() const;
     match extend(size_t at, uint64_t source, uint64_t floor) const;
-    void run_on_in_pool(match &slice, uint64_t &reach) const;
-    void run_back_in_pool(match &slice, uint64_t &reach, uint64_t floor) const;
-    void cover(const match &m);
+    void run_on_in_pool(const std::vector<uint8_t> &bytes, match &slice, uint64_t &reach, uint64_t pool_size) const;
+    void run_back_in_pool(const std::vector<uint8_t> &bytes, match &slice, uint64_t &reach, uint64_t floor) const;
     void remember(int64_t distance);
 };
 
