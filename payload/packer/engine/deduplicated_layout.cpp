@@ -71,11 +71,12 @@ class deduplicator {
     // out: finding reads only the files' bytes and the match index, which
     // nothing else touches meanwhile. The result is the same either way.
     bool pack_files() {
-        std::vector<match> found = finder_.find(0);
+        if (inputs_.empty()) return true;
+        found_matches found = finder_.find(0);
         for (size_t k = 0; k < inputs_.size(); ++k) {
             pool_before_ = p_.out.pool.size();
             std::vector<match> matches = finder_.slices(k, found, pool_before_);
-            std::vector<match>().swap(found);
+            found_matches().swap(found);
             std::exception_ptr failure;
             auto find_next = [&, k] {
                 try {
@@ -95,6 +96,8 @@ class deduplicator {
             bool packed = pack_file(k, std::move(matches));
             if (finding.joinable()) finding.join();
             if (failure) std::rethrow_exception(failure);
+            // The last file's matches are found: the index is let go.
+            if (k + 2 == inputs_.size()) std::vector<bucket>().swap(index_.buckets);
             if (!packed) return false;
         }
         return true;

@@ -16,13 +16,13 @@ namespace {
 // Backwards every comparison stops where the match FLOOR_MATCHES before
 // the nth one started: going back further than the last match found finds
 // longer matches, and so each byte is still compared a few times at most.
-uint64_t back_floor(const std::vector<match> &found, size_t nth) {
+uint64_t back_floor(const found_matches &found, size_t nth) {
     return nth >= FLOOR_MATCHES ? found[nth - FLOOR_MATCHES].start : 0;
 }
 
 }  // namespace
 
-std::vector<match> match_finder::find(size_t k) {
+found_matches match_finder::find(size_t k) {
     base_ = all_.base(k);
     data_ = all_.bytes(k).data();
     size_ = all_.bytes(k).size();
@@ -33,7 +33,7 @@ std::vector<match> match_finder::find(size_t k) {
     return std::move(found_);
 }
 
-std::vector<match> match_finder::slices(size_t k, const std::vector<match> &found, uint64_t pool_size) const {
+std::vector<match> match_finder::slices(size_t k, const found_matches &found, uint64_t pool_size) const {
     const std::vector<uint8_t> &bytes = all_.bytes(k);
     uint64_t base = all_.base(k), pool_reach = 0;
     std::vector<match> out;

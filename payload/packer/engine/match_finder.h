@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "payload/packer/engine/contents.h"
@@ -34,6 +35,10 @@ static_assert(sizeof(match) == 16, "a file's matches are many: the flag shares t
 // changed bytes (a relocated address).
 constexpr size_t RECENT_DISTANCES = 4;
 
+// Found in blocks rather than one growing array: they are found on a thread
+// of their own, whose memory a doubling array would leave twice as large.
+using found_matches = std::deque<match>;
+
 // Finds, for one file, the longest matches with the earlier files and with
 // the file's own earlier bytes around sampled anchors, and at recent
 // distances. Finding reads only the files' bytes and the index, so the next
@@ -46,12 +51,12 @@ class match_finder {
 
     // The matches of file k, in the order found, each with the content
     // offset of its source.
-    std::vector<match> find(size_t k);
+    found_matches find(size_t k);
 
     // The found matches as the parse takes them, for a pool of pool_size
     // bytes: those with earlier files as the pool slices that hold them,
     // those with the file's own bytes as pool size + their position.
-    std::vector<match> slices(size_t k, const std::vector<match> &found, uint64_t pool_size) const;
+    std::vector<match> slices(size_t k, const found_matches &found, uint64_t pool_size) const;
 
   private:
     const contents &all_;
@@ -60,7 +65,7 @@ class match_finder {
     uint64_t base_ = 0;  // content offset of the file
     const uint8_t *data_ = nullptr;
     size_t size_ = 0;
-    std::vector<match> found_;
+    found_matches found_;
     int64_t recent_[RECENT_DISTANCES] = {};  // content offset of the source minus position
     size_t recent_count_ = 0;
     uint64_t covered_ = 0;      // every position before this is inside a found match
