@@ -145,6 +145,8 @@ TEST(Packer, RepeatedBytesAreStoredOnce) {
         {"a changed pair every few bytes that the pool holds", {{"a", block}, {"b", pairs_changed}}, block.size() + 64},
         {"a changed triple every few hundred bytes the pool holds", {{"a", block}, {"b", triples_changed}}, block.size() + 96},
         {"short stretches of the first file in another order", {{"a", first}, {"b", stretches}}, first.size() + 24 * 10},
+        // Only reached through a parse that costs more than the one before.
+        {"a long run of one byte value, from a few hundred of its bytes", {{"zeros", bytes(70000, 0)}}, 1024, 200},
         // Laid out as the later files read the pieces: two references for
         // the first file, one for each of the others.
         {"pieces that two later files read in another order",
