@@ -1,7 +1,4 @@
 #include <cstring>
-#include <exception>
-#include <system_error>
-#include <thread>
 
 #include "payload/packer/engine/contents.h"
 #include "payload/packer/engine/later_copies.h"
@@ -9,6 +6,7 @@
 #include "payload/packer/engine/match_index.h"
 #include "payload/packer/engine/parse.h"
 #include "payload/packer/engine/pool_order.h"
+#include "payload/packer/engine/side_by_side.h"
 #include "payload/packer/writer/layouts.h"
 
 namespace packer {
@@ -77,25 +75,12 @@ class deduplicator {
             pool_before_ = p_.out.pool.size();
             std::vector<match> matches = finder_.slices(k, found, pool_before_);
             found_matches().swap(found);
-            std::exception_ptr failure;
-            auto find_next = [&, k] {
-                try {
-                    found = finder_.find(k + 1);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-            };
-            std::thread finding;
-            if (k + 1 < inputs_.size()) {
-                try {
-                    finding = std::thread(find_next);
-                } catch (const std::system_error &) {
-                    find_next();  // no thread to be had: one after the other
-                }
-            }
-            bool packed = pack_file(k, std::move(matches));
-            if (finding.joinable()) finding.join();
-            if (failure) std::rethrow_exception(failure);
+            bool packed = false;
+            auto pack_this = [&] { packed = pack_file(k, std::move(matches)); };
+            if (k + 1 < inputs_.size())
+                side_by_side([&] { found = finder_.find(k + 1); }, pack_this);
+            else
+                pack_this();
             // The last file's matches are found: the index is let go.
             if (k + 2 == inputs_.size()) std::vector<bucket>().swap(index_.buckets);
             if (!packed) return false;

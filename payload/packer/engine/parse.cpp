@@ -267,8 +267,8 @@ std::vector<match> through_parse(const std::vector<match> &matches, const std::v
         first_step[b] = static_cast<uint32_t>(s);
     }
     // A match's pieces start at or after its own start, and the matches come
-    // by start: the pieces pending in a heap are in order once they start
-    // before the next match does. Few are pending at a time.
+    // by start: a piece is in order once it starts before the next match
+    // does and none is pending before it. The others wait in a heap; few do.
     std::vector<match> pieces, pending;
     pieces.reserve(matches.size() + matches.size() / 4);
     auto later_first = [](const match &a, const match &b) { return comes_before(b, a); };
@@ -279,11 +279,20 @@ std::vector<match> through_parse(const std::vector<match> &matches, const std::v
             pending.pop_back();
         }
     };
-    for (const match &m : matches) {
+    for (size_t i = 0; i < matches.size(); ++i) {
+        const match &m = matches[i];
+        uint64_t next_start = i + 1 < matches.size() ? matches[i + 1].start : UINT64_MAX;
+        auto place = [&](const match &piece) {
+            if (pending.empty() && piece.start < next_start) {
+                pieces.push_back(piece);
+            } else {
+                pending.push_back(piece);
+                std::push_heap(pending.begin(), pending.end(), later_first);
+            }
+        };
         take_pending_before(m.start);
         if (m.source < pool_size) {
-            pending.push_back(m);
-            std::push_heap(pending.begin(), pending.end(), later_first);
+            place(m);
             continue;
         }
         uint64_t from = m.source - pool_size, last = from + (m.end - m.start);
@@ -292,8 +301,7 @@ std::vector<match> through_parse(const std::vector<match> &matches, const std::v
         for (; s != parse.end() && s->start < last; ++s) {
             uint64_t first = std::max<uint64_t>(from, s->start), end = std::min<uint64_t>(last, s->end);
             uint64_t source = s->source == NEW ? pool_size + first : s->source + (first - s->start);
-            pending.push_back({m.start + (first - from), m.start + (end - from), source});
-            std::push_heap(pending.begin(), pending.end(), later_first);
+            place({m.start + (first - from), m.start + (end - from), source});
         }
     }
     take_pending_before(UINT64_MAX);

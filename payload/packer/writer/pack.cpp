@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "payload/archive_format.h"
+#include "payload/packer/engine/side_by_side.h"
 #include "payload/packer/writer/layouts.h"
 #include "payload/packer/writer/packer.h"
 #include "payload/packer/writer/packing.h"
@@ -71,16 +72,21 @@ bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std:
     for (const input_file &file : inputs)
         checksums.push_back(archive_format::checksum(file.bytes.data(), file.bytes.size()));
     if (mode == layout::simple) return pack_layout(inputs, checksums, mode, out, error, pool_limit);
-    // Only the simple layout's size is kept while the deduplicated one is
-    // built, so that the two never take memory together. The limit holds for
-    // the layout written: either may be the one that fits.
-    archive simple;
-    std::string simple_error;
-    bool simple_fits = pack_layout(inputs, checksums, layout::simple, simple, simple_error, pool_limit);
-    uint64_t simple_total = simple_fits ? total_bytes(simple) : 0;
-    simple = archive{};
+    // The simple layout is packed on a thread of its own while the
+    // deduplicated one starts, and only its size is kept: it is done and let
+    // go long before the deduplicated one takes the most memory. The limit
+    // holds for the layout written: either may be the one that fits.
+    bool simple_fits = false, packed = false;
+    uint64_t simple_total = 0;
     std::string dedup_error;
-    bool packed = pack_layout(inputs, checksums, layout::deduplicated, out, dedup_error, pool_limit);
+    side_by_side(
+        [&] {
+            archive simple;
+            std::string simple_error;
+            simple_fits = pack_layout(inputs, checksums, layout::simple, simple, simple_error, pool_limit);
+            simple_total = simple_fits ? total_bytes(simple) : 0;
+        },
+        [&] { packed = pack_layout(inputs, checksums, layout::deduplicated, out, dedup_error, pool_limit); });
     if (!packed && !simple_fits) {
         error = dedup_error;
         return false;
