@@ -9,7 +9,7 @@ namespace packer {
 
 constexpr size_t PROBE_BYTES = 4;
 constexpr size_t LOOK_AHEAD = 64;
-constexpr size_t FLOOR_MATCHES = 8;
+constexpr size_t FLOOR_MATCHES = 16;
 
 namespace {
 
