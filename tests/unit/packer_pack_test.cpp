@@ -57,6 +57,7 @@ TEST(Packer, WritesTheSimpleLayoutWhenItIsSmaller) {
     packer::archive dedup = pack_ok(inputs, layout::deduplicated);
     packer::archive simple = pack_ok(inputs, layout::simple);
     EXPECT_TRUE(dedup.stats.simple_layout_written);
+    EXPECT_EQ(dedup.stats.simple_layout_bytes, simple.pool.size() + simple.directory.size());  // weighed as packed
     EXPECT_GT(dedup.stats.deduplicated_bytes, simple.pool.size() + simple.directory.size());
     EXPECT_EQ(dedup.pool, simple.pool);
     EXPECT_EQ(dedup.directory, simple.directory);

@@ -62,15 +62,17 @@ class pool_pairs {
 class deduplicator {
   public:
     deduplicator(packing &p, const std::vector<input_file> &inputs, uint64_t input_bytes)
-        : p_(p), inputs_(inputs), later_(inputs), all_(inputs), index_(input_bytes),
+        : p_(p), inputs_(inputs), all_(inputs), index_(input_bytes),
           finder_(all_, index_, p.out.pool) {}
 
     // The next file's matches are found while this file is parsed and laid
-    // out: finding reads only the files' bytes and the match index, which
-    // nothing else touches meanwhile. The result is the same either way.
+    // out, and the first file's while the later copies are estimated:
+    // finding reads only the files' bytes and the match index, which nothing
+    // else touches meanwhile. The result is the same either way.
     bool pack_files() {
         if (inputs_.empty()) return true;
-        found_matches found = finder_.find(0);
+        found_matches found;
+        side_by_side([&] { later_ = later_copies(inputs_); }, [&] { found = finder_.find(0); });
         for (size_t k = 0; k < inputs_.size(); ++k) {
             pool_before_ = p_.out.pool.size();
             std::vector<match> matches = finder_.slices(k, found, pool_before_);

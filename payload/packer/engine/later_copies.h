@@ -22,6 +22,7 @@ constexpr size_t ESTIMATE_BLOCK = 4096;
 
 class later_copies {
   public:
+    later_copies() = default;  // estimated beside the first file's matches
     explicit later_copies(const std::vector<input_file> &inputs);
 
     // COST_SCALE times (1 + the expected number of later files that follow

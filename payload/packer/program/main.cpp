@@ -3,6 +3,8 @@
 // reads its own output back and rebuilds every entry before it succeeds, so a
 // broken archive never reaches a build. Prints each entry with its size,
 // checksum and source, then a one-line summary.
+#include <malloc.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -98,6 +100,9 @@ bool run(const options &o, std::string &error) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // One heap for both of the packer's threads: the matches found on one are
+    // let go on the other, and a heap per thread keeps apart what each lets go.
+    mallopt(M_ARENA_MAX, 1);
     options o;
     switch (parse_options(argc, argv, o)) {
     case request::help: std::fputs(USAGE, stdout); return 0;

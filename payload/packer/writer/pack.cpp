@@ -11,21 +11,23 @@
 namespace packer {
 namespace {
 
+// sizes_only: the archive's sizes and directory, without the pool's bytes.
 bool pack_layout(const std::vector<input_file> &inputs, const std::vector<uint32_t> &checksums, layout mode,
-                 archive &out, std::string &error, uint64_t pool_limit) {
+                 archive &out, std::string &error, uint64_t pool_limit, bool sizes_only = false) {
     out = archive{};
     packing p{out, error, pool_limit, mode != layout::simple, checksums, {}};
+    p.sizes_only = sizes_only;
     for (const input_file &file : inputs) out.stats.input_bytes += file.bytes.size();
     // Untouched, the reserve costs no memory; it spares copying the pool as it grows.
-    out.pool.reserve(std::min(out.stats.input_bytes, pool_limit));
+    if (!sizes_only) out.pool.reserve(std::min(out.stats.input_bytes, pool_limit));
     bool packed = mode == layout::simple ? pack_simple(p, inputs)
                                            : pack_deduplicated(p, inputs, out.stats.input_bytes);
     if (!packed) return false;
-    finish_archive(out);
+    finish_archive(p);
     return true;
 }
 
-uint64_t total_bytes(const archive &a) { return a.pool.size() + a.directory.size(); }
+uint64_t total_bytes(const archive &a) { return a.stats.pool_bytes + a.stats.directory_bytes; }
 
 std::string hex_digits(unsigned char c) {
     const char digits[] = "0123456789abcdef";
@@ -72,10 +74,10 @@ bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std:
     for (const input_file &file : inputs)
         checksums.push_back(archive_format::checksum(file.bytes.data(), file.bytes.size()));
     if (mode == layout::simple) return pack_layout(inputs, checksums, mode, out, error, pool_limit);
-    // The simple layout is packed on a thread of its own while the
-    // deduplicated one starts, and only its size is kept: it is done and let
-    // go long before the deduplicated one takes the most memory. The limit
-    // holds for the layout written: either may be the one that fits.
+    // The simple layout is weighed on a thread of its own while the
+    // deduplicated one starts: only its sizes are kept, and its pool's bytes
+    // never. The limit holds for the layout written: either may be the one
+    // that fits.
     bool simple_fits = false, packed = false;
     uint64_t simple_total = 0;
     std::string dedup_error;
@@ -83,7 +85,7 @@ bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std:
         [&] {
             archive simple;
             std::string simple_error;
-            simple_fits = pack_layout(inputs, checksums, layout::simple, simple, simple_error, pool_limit);
+            simple_fits = pack_layout(inputs, checksums, layout::simple, simple, simple_error, pool_limit, true);
             simple_total = simple_fits ? total_bytes(simple) : 0;
         },
         [&] { packed = pack_layout(inputs, checksums, layout::deduplicated, out, dedup_error, pool_limit); });

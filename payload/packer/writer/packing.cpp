@@ -33,16 +33,16 @@ void add_reference(std::vector<reference> &list, uint64_t offset, uint64_t count
 }
 
 bool packing::outgrown(size_t count) {
-    error = "the pool would outgrow 32-bit offsets (" + std::to_string(out.pool.size() + count) + " bytes)";
+    error = "the pool would outgrow 32-bit offsets (" + std::to_string(pool_size + count) + " bytes)";
     return false;
 }
 
 void packing::close_run() {
-    uint64_t count = out.pool.size() - run_start;
+    uint64_t count = pool_size - run_start;
     if (count == 0) return;
     add_reference(list, run_start, count, merge_kinds || last_new);
     last_new = true;
-    run_start = out.pool.size();
+    run_start = pool_size;
 }
 
 void packing::reuse(uint64_t offset, uint64_t count) {
@@ -63,13 +63,14 @@ void packing::finish_file(const input_file &file) {
     last_new = false;
 }
 
-void finish_archive(archive &out) {
+void finish_archive(const packing &p) {
+    archive &out = p.out;
     out.directory.push_back(0);
-    out.stats.pool_bytes = out.pool.size();
+    out.stats.pool_bytes = p.pool_size;
     out.stats.directory_bytes = out.directory.size();
     // Every byte of the pool is a new byte of some file; the rest were reused.
-    out.stats.new_bytes = out.pool.size();
-    out.stats.reused_bytes = out.stats.input_bytes - out.pool.size();
+    out.stats.new_bytes = p.pool_size;
+    out.stats.reused_bytes = out.stats.input_bytes - p.pool_size;
 }
 
 }  // namespace packer

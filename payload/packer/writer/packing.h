@@ -32,11 +32,16 @@ struct packing {
     std::vector<reference> list;
     uint64_t run_start = 0;  // pool offset of the current run of new bytes
     bool last_new = false;
+    // Sizes only: the pool's bytes are counted, not kept, for a layout that
+    // is packed only to be weighed.
+    bool sizes_only = false;
+    uint64_t pool_size = 0;
 
     // New bytes at the pool's end; false, with the error set, beyond its limit.
     bool append(const uint8_t *bytes, size_t count) {
-        if (out.pool.size() + count > pool_limit) return outgrown(count);
-        out.pool.insert(out.pool.end(), bytes, bytes + count);
+        if (pool_size + count > pool_limit) return outgrown(count);
+        if (!sizes_only) out.pool.insert(out.pool.end(), bytes, bytes + count);
+        pool_size += count;
         return true;
     }
     bool outgrown(size_t count);
@@ -52,6 +57,6 @@ struct packing {
 // The zero byte after the last entry, and the sizes in the statistics. Both
 // layouts count only through a packing run: entries and references as each
 // entry is written, the rest here.
-void finish_archive(archive &out);
+void finish_archive(const packing &p);
 
 }  // namespace packer

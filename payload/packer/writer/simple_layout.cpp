@@ -19,6 +19,7 @@ class simple_packer {
 
     bool pack_first(const input_file &file) {
         if (!p_.append(file.bytes.data(), file.bytes.size())) return false;
+        first_ = file.bytes.data();
         first_size_ = file.bytes.size();
         index_first();
         p_.finish_file(file);
@@ -55,6 +56,7 @@ class simple_packer {
 
   private:
     packing &p_;
+    const uint8_t *first_ = nullptr;  // the first file, which the pool begins with
     uint64_t first_size_ = 0;
     std::vector<uint32_t> heads_;  // per bucket: slice number + 1 of the latest boundary, 0 none
     std::vector<uint32_t> next_;   // per slice number: the previous one in its bucket
@@ -73,9 +75,8 @@ class simple_packer {
         heads_.assign(buckets, 0);
         next_.assign(boundaries, 0);
         tags_.assign(boundaries, 0);
-        const uint8_t *pool = p_.out.pool.data();
         for (uint64_t at = SIMPLE_ALIGNMENT; at + WINDOW <= first_size_; at += SIMPLE_ALIGNMENT) {
-            uint64_t hash = window_hash(pool + at);
+            uint64_t hash = window_hash(first_ + at);
             uint64_t b = bucket_of(hash);
             size_t number = at / SIMPLE_ALIGNMENT;
             tags_[number] = tag_of(hash);
@@ -88,14 +89,13 @@ class simple_packer {
     // SIMPLE_MIN_SLICE and never taken, so its bytes need no comparing.
     uint64_t longest_slice(const uint8_t *data, size_t size, size_t pos, uint64_t hash, size_t &length) const {
         length = 0;
-        const uint8_t *pool = p_.out.pool.data();
         uint64_t best = 0;
         uint32_t link = heads_[bucket_of(hash)];
         uint32_t tag = tag_of(hash);
         for (size_t tried = 0; link && tried < SIMPLE_CANDIDATES; ++tried, link = next_[link - 1]) {
             if (tags_[link - 1] != tag) continue;
             uint64_t at = uint64_t(link - 1) * SIMPLE_ALIGNMENT;
-            size_t n = forward_length(data + pos, pool + at, std::min<uint64_t>(size - pos, first_size_ - at));
+            size_t n = forward_length(data + pos, first_ + at, std::min<uint64_t>(size - pos, first_size_ - at));
             if (n > length) {
                 length = n;
                 best = at;
