@@ -269,13 +269,21 @@ std::vector<match> through_parse(const std::vector<match> &matches, const std::v
     // A match's pieces start at or after its own start, and the matches come
     // by start: a piece is in order once it starts before the next match
     // does and none is pending before it. The others wait in a heap; few do.
+    // A piece that ends within one already in order is contained in it and
+    // left out here, as the parse would drop it.
     std::vector<match> pieces, pending;
     pieces.reserve(matches.size() + matches.size() / 4);
+    uint64_t reach = 0;
+    auto emit = [&](const match &piece) {
+        if (!pieces.empty() && piece.end <= reach) return;
+        pieces.push_back(piece);
+        reach = piece.end;
+    };
     auto later_first = [](const match &a, const match &b) { return comes_before(b, a); };
     auto take_pending_before = [&](uint64_t start) {
         while (!pending.empty() && pending.front().start < start) {
             std::pop_heap(pending.begin(), pending.end(), later_first);
-            pieces.push_back(pending.back());
+            emit(pending.back());
             pending.pop_back();
         }
     };
@@ -283,8 +291,9 @@ std::vector<match> through_parse(const std::vector<match> &matches, const std::v
         const match &m = matches[i];
         uint64_t next_start = i + 1 < matches.size() ? matches[i + 1].start : UINT64_MAX;
         auto place = [&](const match &piece) {
+            if (!pieces.empty() && piece.end <= reach) return;
             if (pending.empty() && piece.start < next_start) {
-                pieces.push_back(piece);
+                emit(piece);
             } else {
                 pending.push_back(piece);
                 std::push_heap(pending.begin(), pending.end(), later_first);
