@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "payload/packer/engine/contents.h"
+#include "payload/packer/engine/side_by_side.h"
 
 namespace packer {
 namespace {
@@ -359,21 +360,38 @@ priced_parse cheapest_parse(std::vector<match> sorted, uint64_t pool_size, uint6
     priced_parse best{parse_once(sorted, size, later, k, followed), 1};
     bool own_bytes = std::any_of(sorted.begin(), sorted.end(), [&](const match &m) { return m.source >= pool_size; });
     if (!own_bytes) return best;
-    uint64_t best_cost = parse_cost(best.steps, pool_size, later, k);
+    // A parse's cost is counted, and its cuts followed, on a second thread
+    // while the next round's pieces are made from it; they are let go if
+    // the rounds stop there.
     std::vector<step> parse = best.steps;
+    uint64_t best_cost = 0;
     size_t idle_rounds = 0;
-    while (best.rounds < MAX_PARSE_ROUNDS) {
-        followed.follow(parse, pool_size);
-        parse = parse_once(through_parse(sorted, parse, pool_size), size, later, k, followed);
-        ++best.rounds;
-        uint64_t cost = parse_cost(parse, pool_size, later, k);
-        bool settled = cost + best_cost / SETTLED >= best_cost;
-        if (cost < best_cost) {
+    for (;;) {
+        bool more = best.rounds < MAX_PARSE_ROUNDS;
+        uint64_t cost = 0;
+        std::vector<match> pieces;
+        side_by_side(
+            [&] {
+                cost = parse_cost(parse, pool_size, later, k);
+                if (more) followed.follow(parse, pool_size);
+            },
+            [&] {
+                if (more) pieces = through_parse(sorted, parse, pool_size);
+            });
+        if (best.rounds == 1) {
             best_cost = cost;
-            best.steps = parse;
+        } else {
+            bool settled = cost + best_cost / SETTLED >= best_cost;
+            if (cost < best_cost) {
+                best_cost = cost;
+                best.steps = parse;
+            }
+            idle_rounds = settled ? idle_rounds + 1 : 0;
+            if (idle_rounds == IDLE_ROUNDS) break;
         }
-        idle_rounds = settled ? idle_rounds + 1 : 0;
-        if (idle_rounds == IDLE_ROUNDS) break;
+        if (!more) break;
+        parse = parse_once(std::move(pieces), size, later, k, followed);
+        ++best.rounds;
     }
     return best;
 }
