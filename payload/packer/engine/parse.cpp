@@ -275,8 +275,9 @@ std::vector<match> through_parse(const std::vector<match> &matches, const std::v
     std::vector<match> pieces, pending;
     pieces.reserve(matches.size() + matches.size() / 4);
     uint64_t reach = 0;
+    auto contained = [&](const match &piece) { return !pieces.empty() && piece.end <= reach; };
     auto emit = [&](const match &piece) {
-        if (!pieces.empty() && piece.end <= reach) return;
+        if (contained(piece)) return;
         pieces.push_back(piece);
         reach = piece.end;
     };
@@ -292,7 +293,7 @@ std::vector<match> through_parse(const std::vector<match> &matches, const std::v
         const match &m = matches[i];
         uint64_t next_start = i + 1 < matches.size() ? matches[i + 1].start : UINT64_MAX;
         auto place = [&](const match &piece) {
-            if (!pieces.empty() && piece.end <= reach) return;
+            if (contained(piece)) return;
             if (pending.empty() && piece.start < next_start) {
                 emit(piece);
             } else {
