@@ -121,7 +121,7 @@ void pack_set(benchmark::State &state, const input_set *set, packer::layout mode
 }  // namespace
 
 int main(int argc, char **argv) {
-    mallopt(M_ARENA_MAX, 1);  // as the packer program packs
+    packer::set_up_heap();  // as the packer program packs
     bool smoke = false;
     std::vector<char *> arguments;
     for (int i = 0; i < argc; ++i) {

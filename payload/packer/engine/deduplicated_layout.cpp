@@ -6,7 +6,7 @@
 #include "payload/packer/engine/match_index.h"
 #include "payload/packer/engine/parse.h"
 #include "payload/packer/engine/pool_order.h"
-#include "payload/packer/engine/side_by_side.h"
+#include "payload/packer/engine/second_thread.h"
 #include "payload/packer/writer/layouts.h"
 
 namespace packer {
@@ -27,11 +27,19 @@ class pool_pairs {
 
     // Takes in the pool's bytes from where the last call stopped.
     void grown(const std::vector<uint8_t> &pool) {
-        for (; indexed_ < pool.size(); ++indexed_) {
-            single_[pool[indexed_]] = static_cast<uint32_t>(indexed_);
-            if (indexed_) pair_[pool[indexed_ - 1] << 8 | pool[indexed_]] = static_cast<uint32_t>(indexed_ - 1);
-            if (indexed_ > 1) triple_[slot(&pool[indexed_ - 2])] = static_cast<uint32_t>(indexed_ - 2);
+        const uint8_t *bytes = pool.data();
+        uint32_t *single = single_.data(), *pair = pair_.data(), *triple = triple_.data();
+        size_t at = indexed_, end = pool.size();
+        for (; at < end && at < 2; ++at) {
+            single[bytes[at]] = static_cast<uint32_t>(at);
+            if (at) pair[bytes[at - 1] << 8 | bytes[at]] = static_cast<uint32_t>(at - 1);
         }
+        for (; at < end; ++at) {
+            single[bytes[at]] = static_cast<uint32_t>(at);
+            pair[bytes[at - 1] << 8 | bytes[at]] = static_cast<uint32_t>(at - 1);
+            triple[slot(bytes + at - 2)] = static_cast<uint32_t>(at - 2);
+        }
+        indexed_ = at;
     }
 
     // A pool offset that holds bytes[0, count), or NOWHERE.
@@ -61,30 +69,38 @@ class pool_pairs {
 // for the files after it.
 class deduplicator {
   public:
-    deduplicator(packing &p, const std::vector<input_file> &inputs, uint64_t input_bytes)
-        : p_(p), inputs_(inputs), all_(inputs), index_(input_bytes),
+    deduplicator(packing &p, const std::vector<input_file> &inputs, uint64_t input_bytes,
+                 const std::function<void()> &beside_last_file)
+        : p_(p), inputs_(inputs), beside_last_file_(beside_last_file), all_(inputs), index_(input_bytes),
           finder_(all_, index_, p.out.pool) {}
 
-    // The next file's matches are found while this file is parsed and laid
-    // out, and the first file's while the later copies are estimated:
-    // finding reads only the files' bytes and the match index, which nothing
-    // else touches meanwhile. The result is the same either way.
+    // The first file's matches are found while the later copies are
+    // estimated; each later file's on a second thread as soon as the file
+    // before it is found, while the files before it are parsed and laid out.
+    // Finding reads only the files' bytes and the match index, which nothing
+    // else touches meanwhile; the matches become pool slices once the lists
+    // before them are known. The result is the same either way.
     bool pack_files() {
         if (inputs_.empty()) return true;
         found_matches found;
         side_by_side([&] { later_ = later_copies(inputs_); }, [&] { found = finder_.find(0); });
+        made_ahead<found_matches> later_found(inputs_.size() - 1, [&](size_t k) {
+            found_matches matches = finder_.find(k + 1);
+            // The last file's matches are found: the index is let go.
+            if (k + 2 == inputs_.size()) std::vector<bucket>().swap(index_.buckets);
+            return matches;
+        });
         for (size_t k = 0; k < inputs_.size(); ++k) {
+            if (k) found = later_found.take(k - 1);
             pool_before_ = p_.out.pool.size();
             std::vector<match> matches = finder_.slices(k, found, pool_before_);
             found_matches().swap(found);
             bool packed = false;
             auto pack_this = [&] { packed = pack_file(k, std::move(matches)); };
             if (k + 1 < inputs_.size())
-                side_by_side([&] { found = finder_.find(k + 1); }, pack_this);
-            else
                 pack_this();
-            // The last file's matches are found: the index is let go.
-            if (k + 2 == inputs_.size()) std::vector<bucket>().swap(index_.buckets);
+            else
+                side_by_side(beside_last_file_, pack_this);
             if (!packed) return false;
         }
         return true;
@@ -99,6 +115,7 @@ class deduplicator {
   private:
     packing &p_;
     const std::vector<input_file> &inputs_;
+    const std::function<void()> &beside_last_file_;
     later_copies later_;
     contents all_;
     match_index index_;
@@ -165,11 +182,12 @@ class deduplicator {
 
 }  // namespace
 
-bool pack_deduplicated(packing &p, const std::vector<input_file> &inputs, uint64_t input_bytes) {
+bool pack_deduplicated(packing &p, const std::vector<input_file> &inputs, uint64_t input_bytes,
+                       const std::function<void()> &beside_last_file) {
     std::vector<std::vector<reference>> lists;
     {
         // Its match index and tables are let go before the pool is laid out anew.
-        deduplicator packer(p, inputs, input_bytes);
+        deduplicator packer(p, inputs, input_bytes, beside_last_file);
         if (!packer.pack_files()) return false;
         lists = packer.lists();
     }

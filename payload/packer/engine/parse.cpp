@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "payload/packer/engine/contents.h"
-#include "payload/packer/engine/side_by_side.h"
+#include "payload/packer/engine/second_thread.h"
+#include "payload/packer/engine/sort_by_key.h"
 
 namespace packer {
 namespace {
@@ -83,7 +84,7 @@ class followed_bytes {
             latest.push_back({static_cast<uint32_t>(from + 1), int32_t(COST_SCALE / 2)});
             latest.push_back({static_cast<uint32_t>(from + (s.end - s.start)), -int32_t(COST_SCALE / 2)});
         }
-        std::sort(latest.begin(), latest.end());
+        sort_by_key(latest, [](const change &c) { return c.position; });
         if (levels_.empty()) earlier_ = latest;
         std::vector<change> both(latest.size() + earlier_.size());
         std::merge(latest.begin(), latest.end(), earlier_.begin(), earlier_.end(), both.begin());
@@ -143,7 +144,7 @@ class parser {
     const followed_bytes &followed_;
     std::vector<uint64_t> cost_;
     std::vector<uint32_t> from_;
-    std::vector<bool> after_gap_;
+    std::vector<uint8_t> after_gap_;  // bytes, not bits: set and read once per state each
     std::vector<uint32_t> overlapping_;  // states that reach the next start, cheapest first from head_
     size_t head_ = 0;
     size_t passed_ = 0;              // states that end before the next start
@@ -173,14 +174,16 @@ class parser {
         size_t state = i + 1;
         if (state == 1) overlapping_.push_back(0);
         pass_states_before(m.start, state);
-        uint64_t price = reference_cost(m.start, m.inherited);
+        uint64_t followed = followed_.weight(m.start);
+        uint64_t price = REFERENCE_BYTES * (later_.weight(file_, m.start, m.inherited) + followed);
         cost_[state] = UINT64_MAX;
         if (head_ < overlapping_.size()) {
             cost_[state] = cost_[overlapping_[head_]] + price;
             from_[state] = overlapping_[head_];
         }
         if (gap_best_ != UINT64_MAX) {
-            uint64_t via_gap = gap_best_ - (size_ - m.start) * COST_SCALE + reference_cost(m.start) + price;
+            uint64_t cut = m.inherited ? REFERENCE_BYTES * (later_.weight(file_, m.start) + followed) : price;
+            uint64_t via_gap = gap_best_ - (size_ - m.start) * COST_SCALE + cut + price;
             if (via_gap < cost_[state]) {
                 cost_[state] = via_gap;
                 from_[state] = gap_from_;
@@ -212,7 +215,9 @@ class parser {
         for (size_t state = 0; state < cost_.size(); ++state) {
             uint64_t end = end_of(state);
             uint64_t total = cost_[state];
-            if (end < size_) total += (size_ - end) * COST_SCALE + reference_cost(end);
+            if (end < size_) total += (size_ - end) * COST_SCALE;
+            if (total >= best_cost) continue;  // the run's reference only adds
+            if (end < size_) total += reference_cost(end);
             if (total < best_cost) {
                 best_cost = total;
                 best = state;
@@ -361,9 +366,11 @@ priced_parse cheapest_parse(std::vector<match> sorted, uint64_t pool_size, uint6
     priced_parse best{parse_once(sorted, size, later, k, followed), 1};
     bool own_bytes = std::any_of(sorted.begin(), sorted.end(), [&](const match &m) { return m.source >= pool_size; });
     if (!own_bytes) return best;
-    // A parse's cost is counted, and its cuts followed, on a second thread
-    // while the next round's pieces are made from it; they are let go if
-    // the rounds stop there.
+    // A parse's cost is counted, and its cuts followed, while the next
+    // round's pieces are made from it: the caller makes the pieces, and the
+    // rest is taken by whichever thread is free first. The pieces are let go
+    // if the rounds stop there.
+    shared_turns helper;
     std::vector<step> parse = best.steps;
     uint64_t best_cost = 0;
     size_t idle_rounds = 0;
@@ -371,14 +378,12 @@ priced_parse cheapest_parse(std::vector<match> sorted, uint64_t pool_size, uint6
         bool more = best.rounds < MAX_PARSE_ROUNDS;
         uint64_t cost = 0;
         std::vector<match> pieces;
-        side_by_side(
-            [&] {
-                cost = parse_cost(parse, pool_size, later, k);
-                if (more) followed.follow(parse, pool_size);
-            },
-            [&] {
-                if (more) pieces = through_parse(sorted, parse, pool_size);
-            });
+        auto count_cost = [&] { cost = parse_cost(parse, pool_size, later, k); };
+        if (more)
+            helper.run({[&] { pieces = through_parse(sorted, parse, pool_size); }, count_cost,
+                        [&] { followed.follow(parse, pool_size); }});
+        else
+            count_cost();
         if (best.rounds == 1) {
             best_cost = cost;
         } else {

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <numeric>
 
+#include "payload/packer/engine/second_thread.h"
+#include "payload/packer/engine/sort_by_key.h"
+
 namespace packer {
 namespace {
 
@@ -103,8 +106,9 @@ class pool_order {
             }
         }
         std::partial_sum(onward.begin(), onward.end(), onward.begin());
-        std::sort(jumps.begin(), jumps.end());
+        sort_by_key(jumps, [&](uint64_t jump) { return (jump >> 32) * blocks + uint32_t(jump); });
         std::vector<pair> pairs;
+        pairs.reserve(blocks + jumps.size());
         for (uint32_t b = 0; b + 1 < blocks; ++b)
             if (onward[b]) pairs.push_back({b, b + 1, uint32_t(onward[b]), 2 * onward[b]});
         for (size_t i = 0, j; i < jumps.size(); i = j) {
@@ -147,8 +151,11 @@ class pool_order {
 void order_pool(std::vector<uint8_t> &pool, std::vector<std::vector<reference>> &lists) {
     pool_order order(pool, lists);
     if (!order.changed()) return;
-    pool = order.pool(pool);
-    for (std::vector<reference> &list : lists) list = order.list(list);
+    // The pool is copied in its new order while the lists are laid out anew.
+    side_by_side([&] { pool = order.pool(pool); },
+                 [&] {
+                     for (std::vector<reference> &list : lists) list = order.list(list);
+                 });
 }
 
 }  // namespace packer

@@ -3,8 +3,6 @@
 // reads its own output back and rebuilds every entry before it succeeds, so a
 // broken archive never reaches a build. Prints each entry with its size,
 // checksum and source, then a one-line summary.
-#include <malloc.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "payload/archive_format.h"
+#include "payload/packer/engine/second_thread.h"
 #include "payload/packer/program/input_files.h"
 #include "payload/packer/program/output_files.h"
 #include "payload/packer/writer/packer.h"
@@ -67,14 +66,17 @@ bool split_arguments(const std::vector<std::string> &arguments, std::vector<pack
     return error.empty();
 }
 
-// What the written archive holds, entry by entry: the check has rebuilt each
-// entry as its input, so the input's size and checksum are the entry's.
-void print_entries(const std::vector<packer::input_file> &inputs, const std::vector<std::string> &paths) {
+// What the written archive holds, entry by entry, as its directory gives
+// it: the check has walked every entry and rebuilt each as its input.
+void print_entries(const packer::archive &archive, const std::vector<packer::input_file> &inputs,
+                   const std::vector<std::string> &paths) {
     std::printf("  %-16s %10s  %-8s  %s\n", "entry", "bytes", "checksum", "source file");
+    const uint8_t *at = archive.directory.data(), *end = at + archive.directory.size();
     for (size_t i = 0; i < inputs.size(); ++i) {
-        const std::vector<uint8_t> &bytes = inputs[i].bytes;
-        std::printf("  %-16s %10zu  %08x  %s\n", inputs[i].name.c_str(), bytes.size(),
-                    unsigned(archive_format::checksum(bytes.data(), bytes.size())), fs::absolute(paths[i]).c_str());
+        archive_format::entry entry{};
+        archive_format::next_entry(at, end, &entry);
+        std::printf("  %-16s %10u  %08x  %s\n", inputs[i].name.c_str(), unsigned(entry.size), unsigned(entry.checksum),
+                    fs::absolute(paths[i]).c_str());
     }
 }
 
@@ -85,14 +87,16 @@ bool run(const options &o, std::string &error) {
     error = packer::check_outputs(o.pool_path, o.directory_path, paths);
     if (!error.empty()) return false;
     packer::clear_interrupted_runs(o.pool_path, o.directory_path);
-    for (size_t i = 0; i < inputs.size(); ++i)
-        if (!packer::read_file(paths[i], inputs[i].bytes, error)) return false;
+    error = packer::each_in_halves(inputs.size(), [&](size_t i, std::string &failure) {
+        return packer::read_file(paths[i], inputs[i].bytes, failure);
+    });
+    if (!error.empty()) return false;
     packer::archive archive;
     packer::layout mode = o.simple ? packer::layout::simple : packer::layout::deduplicated;
     if (!packer::pack(inputs, mode, archive, error) ||
         !packer::write_archive(o.pool_path, o.directory_path, archive, inputs, error))
         return false;
-    print_entries(inputs, paths);
+    print_entries(archive, inputs, paths);
     std::printf("%s\n", packer::summary(archive.stats).c_str());
     return true;
 }
@@ -100,9 +104,7 @@ bool run(const options &o, std::string &error) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    // One heap for both of the packer's threads: the matches found on one are
-    // let go on the other, and a heap per thread keeps apart what each lets go.
-    mallopt(M_ARENA_MAX, 1);
+    packer::set_up_heap();
     options o;
     switch (parse_options(argc, argv, o)) {
     case request::help: std::fputs(USAGE, stdout); return 0;

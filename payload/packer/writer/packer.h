@@ -72,4 +72,8 @@ bool verify(const std::vector<uint8_t> &pool, const std::vector<uint8_t> &direct
 // One line: the sizes, and which layout was written.
 std::string summary(const statistics &stats);
 
+// Sets up the process's heap as the packer needs it; called first thing by
+// a program that packs.
+void set_up_heap();
+
 }  // namespace packer
