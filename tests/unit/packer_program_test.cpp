@@ -88,6 +88,12 @@ TEST_F(PackerProgram, WritesAVerifiedArchiveAndASummary) {
         EXPECT_TRUE(holds_rules(written, inputs));
         EXPECT_NE(said.find("input " + std::to_string(input_bytes) + " bytes"), std::string::npos) << said;
         EXPECT_NE(said.find("pool " + std::to_string(written.pool.size()) + " bytes"), std::string::npos);
+        for (const input_file &input : inputs) {
+            char listed[80];
+            std::snprintf(listed, sizeof listed, "  %-16s %10zu  %08x  ", input.name.c_str(), input.bytes.size(),
+                          unsigned(expected_checksum(input.bytes)));
+            EXPECT_NE(said.find(listed), std::string::npos) << said;
+        }
     }
 }
 
