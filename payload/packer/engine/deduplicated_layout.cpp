@@ -1,3 +1,6 @@
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstring>
 
 #include "payload/packer/engine/contents.h"
@@ -11,6 +14,9 @@
 
 namespace packer {
 namespace {
+
+// Added to the niceness of the thread that finds the later files' matches.
+constexpr int FINDING_NICENESS = 10;
 
 // Where the pool last holds each pair of bytes, and each single byte, and
 // (through a small hashed table, where the last one in a slot wins) a place
@@ -85,6 +91,9 @@ class deduplicator {
         found_matches found;
         side_by_side([&] { later_ = later_copies(inputs_); }, [&] { found = finder_.find(0); });
         made_ahead<found_matches> later_found(inputs_.size() - 1, [&](size_t k) {
+            // Finding has time to spare: at a lower priority it leaves the
+            // processor to the parse, which everything else waits for.
+            if (k == 0) setpriority(PRIO_PROCESS, gettid(), FINDING_NICENESS);
             found_matches matches = finder_.find(k + 1);
             // The last file's matches are found: the index is let go.
             if (k + 2 == inputs_.size()) std::vector<bucket>().swap(index_.buckets);
