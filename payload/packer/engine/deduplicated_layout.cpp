@@ -1,6 +1,3 @@
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "payload/packer/engine/contents.h"
@@ -14,9 +11,6 @@
 
 namespace packer {
 namespace {
-
-// Added to the niceness of the thread that finds the later files' matches.
-constexpr int FINDING_NICENESS = 10;
 
 // Where the pool last holds each pair of bytes, and each single byte, and
 // (through a small hashed table, where the last one in a slot wins) a place
@@ -82,7 +76,8 @@ class deduplicator {
 
     // The first file's matches are found while the later copies are
     // estimated; each later file's on a second thread as soon as the file
-    // before it is found, while the files before it are parsed and laid out.
+    // before it is found, while the files before it are parsed and laid out
+    // (finding has time to spare: the parse is what everything waits for).
     // Finding reads only the files' bytes and the match index, which nothing
     // else touches meanwhile; the matches become pool slices once the lists
     // before them are known. The result is the same either way.
@@ -91,9 +86,6 @@ class deduplicator {
         found_matches found;
         side_by_side([&] { later_ = later_copies(inputs_); }, [&] { found = finder_.find(0); });
         made_ahead<found_matches> later_found(inputs_.size() - 1, [&](size_t k) {
-            // Finding has time to spare: at a lower priority it leaves the
-            // processor to the parse, which everything else waits for.
-            if (k == 0) setpriority(PRIO_PROCESS, gettid(), FINDING_NICENESS);
             found_matches matches = finder_.find(k + 1);
             // The last file's matches are found: the index is let go.
             if (k + 2 == inputs_.size()) std::vector<bucket>().swap(index_.buckets);

@@ -5,7 +5,10 @@
 // thread where no second one is to be had.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -149,14 +152,19 @@ std::string each_in_halves(size_t count, item_work work) {
 // soon as the one before is made, while the caller takes them in the same
 // order: take waits for the one asked for and throws on whatever its making
 // threw. Once destroyed, it makes no more and waits for the one in hand.
-// Where no thread is to be had, each is made as it is taken.
+// Its thread runs at a lower priority, for work that has time to spare: on
+// a busy processor it leaves the time to the caller's, which waits for
+// nothing else. Where no thread is to be had, each is made as it is taken.
 template <class result>
 class made_ahead {
   public:
     made_ahead(size_t count, std::function<result(size_t)> make) : make_(std::move(make)), made_(count) {
         for (std::promise<result> &promise : made_) taken_.push_back(promise.get_future());
         try {
-            thread_ = std::thread([this] { make_all(); });
+            thread_ = std::thread([this] {
+                yield_priority();
+                make_all();
+            });
         } catch (const std::system_error &) {
         }
     }
@@ -170,11 +178,19 @@ class made_ahead {
     result take(size_t k) { return thread_.joinable() ? taken_[k].get() : make_(k); }
 
   private:
+    static constexpr int AHEAD_NICENESS = 10;  // added to the thread's niceness
     std::function<result(size_t)> make_;
     std::vector<std::promise<result>> made_;
     std::vector<std::future<result>> taken_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
+
+    // Linux keeps a niceness per thread: this one's is raised.
+    static void yield_priority() {
+        errno = 0;
+        int niceness = getpriority(PRIO_PROCESS, 0);
+        if (errno == 0) setpriority(PRIO_PROCESS, 0, niceness + AHEAD_NICENESS);
+    }
 
     void make_all() {
         for (size_t k = 0; k < made_.size() && !stop_; ++k) {
