@@ -215,9 +215,11 @@ class parser {
         for (size_t state = 0; state < cost_.size(); ++state) {
             uint64_t end = end_of(state);
             uint64_t total = cost_[state];
-            if (end < size_) total += (size_ - end) * COST_SCALE;
-            if (total >= best_cost) continue;  // the run's reference only adds
-            if (end < size_) total += reference_cost(end);
+            if (end < size_) {
+                total += (size_ - end) * COST_SCALE;
+                if (total >= best_cost) continue;  // the run's reference only adds
+                total += reference_cost(end);
+            }
             if (total < best_cost) {
                 best_cost = total;
                 best = state;
