@@ -1,6 +1,5 @@
-// What the user reads when something fails in more than one place, and the
-// cause of a failed file operation in the user's words. Texts are 7-bit
-// ASCII, widened when shown.
+// What the user reads when something fails in more than one place. Texts are
+// 7-bit ASCII, widened when shown.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +8,3 @@
 constexpr const char *TEXT_FOLDER_INACCESSIBLE =
     "The installation folder was inaccessible. Quenthalvox could not be installed.";
 constexpr const char *TEXT_NO_MEMORY = "Insufficient memory was available. Quenthalvox could not be installed.";
-
-// The file in use, the disk full, or a link refused; otherwise the given text.
-const char *cause_text(DWORD error, const char *otherwise);

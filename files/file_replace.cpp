@@ -9,6 +9,19 @@ const WCHAR ASIDE_SUFFIX[] = L".old";
 
 namespace {
 
+constexpr const char *TEXT_IN_USE = "The file is in use. Close every program that uses it, such as your DAW, and try again.";
+constexpr const char *TEXT_DISK_FULL = "There is not enough free disk space on that drive.";
+constexpr const char *TEXT_LINK_REFUSED = "Skipped: the folder is a link the installer does not follow.";
+constexpr const char *TEXT_BLOCKED =
+    "Your antivirus program blocked or changed the file. You may allow it there and try again.";
+
+// The installer's own error, with the bit no system error has.
+const DWORD READ_BACK_DIFFERS = 0x20000000;
+// Windows gives the first two when a virus scanner blocks a file.
+const DWORD BLOCKED_ERRORS[] = {225 /* ERROR_VIRUS_INFECTED */, 226 /* ERROR_VIRUS_DELETED */, READ_BACK_DIFFERS};
+
+const ULONG SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // The side names in full, for the system's removal at restart, which goes by
 // name; their last names are the side names within the held folder.
 WCHAR new_path[LONGEST_SIDE_PATH + 5];
@@ -16,6 +29,7 @@ WCHAR aside_path[LONGEST_SIDE_PATH + 5];
 
 // A file's names within its held folder.
 struct place {
+    const held_folders *held;
     HANDLE folder;
     const WCHAR *name, *new_name, *aside_name;
 };
@@ -36,7 +50,7 @@ bool name_sides(const WCHAR *path) {
 
 place place_of(const WCHAR *path, const held_folders &held) {
     DWORD offset = DWORD(held.name - path);
-    return {innermost(held), held.name, new_path + offset, aside_path + offset};
+    return {&held, innermost(held), held.name, new_path + offset, aside_path + offset};
 }
 
 DWORD last_error() {
@@ -44,20 +58,17 @@ DWORD last_error() {
     return error ? error : ERROR_GEN_FAILURE;
 }
 
+bool is_in_use_error(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
+}
+
+bool is_not_found(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 // Only "not found" means that nothing is there: a look that fails otherwise
 // counts as something there.
 bool is_there(HANDLE folder, const WCHAR *name) {
     FILE_ATTRIBUTE_TAG_INFO found;
     return look_in(folder, name, &found) != ERROR_FILE_NOT_FOUND;
-}
-
-// Gives the attributes of the file at name, or INVALID_FILE_ATTRIBUTES for a
-// folder, nothing, or a look that failed.
-DWORD file_attributes(HANDLE folder, const WCHAR *name) {
-    FILE_ATTRIBUTE_TAG_INFO found;
-    if (look_in(folder, name, &found) != ERROR_SUCCESS || (found.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return INVALID_FILE_ATTRIBUTES;
-    return found.FileAttributes;
 }
 
 // A killed run can leave its new file, and an old build moved aside outlives
@@ -76,8 +87,7 @@ void clear_earlier_run(const place &file) {
 }
 
 // Only ever a new file: whatever stands at the name, a link among them, makes
-// the creation fail. One write of the whole buffer, through to the disk, so
-// that the rename can never put an unwritten file in the old one's place.
+// the creation fail. One write of the whole buffer, through to the disk.
 DWORD write_new_file(const place &file, const void *bytes, DWORD size) {
     HANDLE written_file;
     DWORD error = open_in(file.folder, file.new_name, GENERIC_WRITE, 0, FILE_CREATE,
@@ -92,95 +102,149 @@ DWORD write_new_file(const place &file, const void *bytes, DWORD size) {
     return error;
 }
 
-// A host that has loaded the plug-in keeps it mapped: it can be neither
-// overwritten nor deleted, but it can be renamed within its folder. A
-// read-only file or a folder at the path is not ours to push aside. Gives 0
-// once the file is aside, or the error that stands.
-DWORD move_aside(const place &file, DWORD error) {
-    if (error != ERROR_ACCESS_DENIED && !is_in_use_error(error)) return error;
-    DWORD attributes = file_attributes(file.folder, file.name);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY)) return error;
-    error = rename_in(file.folder, file.name, file.aside_name, false);
-    // The build moved aside by an earlier update is still held as well.
-    return error == ERROR_ALREADY_EXISTS ? ERROR_SHARING_VIOLATION : error;
+BYTE piece[0x10000];
+
+// A virus scanner may block a new file or change it once it is closed: what
+// the system gives back is compared with the entry's bytes, piece by piece.
+DWORD read_back(HANDLE new_file, const BYTE *bytes, DWORD size) {
+    for (DWORD done = 0;;) {
+        DWORD got;
+        if (!ReadFile(new_file, piece, sizeof piece, &got, nullptr)) return last_error();
+        if (!got) return done == size ? 0 : READ_BACK_DIFFERS;
+        if (got > size - done) return READ_BACK_DIFFERS;
+        for (DWORD i = 0; i < got; ++i)
+            if (piece[i] != bytes[done + i]) return READ_BACK_DIFFERS;
+        done += got;
+    }
 }
 
-// The file moved aside goes now, or at the next restart while a program still
-// holds it; the system carries that out with full rights on whatever the path
-// names by then, so only where no standard user can change the folders.
-removal dispose_aside(const place &file) {
-    if (delete_in(file.folder, file.aside_name, FILE_NON_DIRECTORY_FILE) == ERROR_SUCCESS) return FILE_REMOVED;
-    if (restart_removal_is_safe(aside_path) && MoveFileExW(aside_path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+// The old build moved aside goes now, or at the next restart while a program
+// still holds it; the system carries that out with full rights on whatever
+// the path names by then, so only where no standard user can change the way.
+removal dispose_aside(const place &file, DWORD deleted) {
+    if (deleted == ERROR_SUCCESS) return FILE_REMOVED;
+    if (restart_removal_is_safe(aside_path, *file.held) && MoveFileExW(aside_path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         return FILE_REMOVED_AT_RESTART;
     return FILE_LEFT;
 }
 
-DWORD replace_past_host(const place &file, DWORD error, DWORD *left) {
-    error = move_aside(file, error);
+void note_aside(removal outcome, DWORD *left) {
+    if (outcome != FILE_REMOVED) *left |= OLD_BUILD_HELD;
+    if (outcome == FILE_LEFT) *left |= OLD_BUILD_LEFT;
+}
+
+// The old build, held open, goes aside for the new one; if the new one cannot
+// take its place it comes back. A read-only mark is cleared only on its way
+// out, and never on a file with another name, under which it would change too.
+DWORD move_past(const place &file, HANDLE new_file, HANDLE old, DWORD *left) {
+    FILE_ATTRIBUTE_TAG_INFO found;
+    DWORD links;
+    DWORD error = tag_of(old, &found);
+    if (!error) error = links_of(old, &links);
     if (error) return error;
-    error = rename_in(file.folder, file.new_name, file.name, false);
-    if (error && rename_in(file.folder, file.aside_name, file.name, false) != ERROR_SUCCESS) *left |= OLD_BUILD_STRANDED;
+    bool read_only = found.FileAttributes & FILE_ATTRIBUTE_READONLY;
+    if (read_only && links > 1) return ERROR_ACCESS_DENIED;
+    error = rename_object(old, file.folder, file.aside_name, false);
+    // The build moved aside by an earlier update is still held as well.
+    if (error) return error == ERROR_ALREADY_EXISTS ? ERROR_SHARING_VIOLATION : error;
+    error = rename_object(new_file, file.folder, file.name, false);
+    if (error) {
+        rename_object(old, file.folder, file.name, false);  // if it cannot, the report finds it aside
+        return error;
+    }
+    if (read_only) set_attributes_of(old, found.FileAttributes & ~FILE_ATTRIBUTE_READONLY);
+    note_aside(dispose_aside(file, delete_object(old)), left);
+    return 0;
+}
+
+// A host that has loaded the plug-in keeps it mapped, and a read-only mark
+// comes with files copied from archives and discs: the old build can then be
+// neither overwritten nor deleted, but it can be renamed within its folder.
+// One handle on it does all, so nothing is looked at by one name and changed
+// by another. A folder at the path is not ours to push aside.
+DWORD replace_past_old(const place &file, HANDLE new_file, DWORD error, DWORD *left) {
+    if (error != ERROR_ACCESS_DENIED && !is_in_use_error(error)) return error;
+    HANDLE old;
+    error = open_in(file.folder, file.name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, SHARE_ALL,
+                    FILE_OPEN, FILE_NON_DIRECTORY_FILE, &old);
+    if (error) return error;
+    error = move_past(file, new_file, old, left);
+    CloseHandle(old);
     return error;
 }
 
-// A read-only mark comes with files copied from archives and discs: the
-// plug-in's own old build is replaced all the same, and keeps its mark if it
-// stays.
-DWORD replace_held(const place &file, DWORD error, DWORD *left) {
-    DWORD attributes = file_attributes(file.folder, file.name);
-    bool read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-    if (read_only) {
-        set_attributes_in(file.folder, file.name, attributes & ~FILE_ATTRIBUTE_READONLY);
-        error = rename_in(file.folder, file.new_name, file.name, true);
-        if (!error) return 0;
-    }
-    error = replace_past_host(file, error, left);
-    if (error && read_only) set_attributes_in(file.folder, file.name, attributes);
-    return error;
+// The new file is read back and renamed through one handle that no one else
+// may write through or move meanwhile, so what was read is what takes the
+// old build's place.
+DWORD put_checked_in_place(const place &file, HANDLE new_file, const void *bytes, DWORD size, DWORD *left) {
+    DWORD error = read_back(new_file, static_cast<const BYTE *>(bytes), size);
+    if (error) return error;
+    error = rename_object(new_file, file.folder, file.name, true);
+    if (error) return replace_past_old(file, new_file, error, left);
+    // An old build an earlier update left beside the file goes too.
+    if (is_there(file.folder, file.aside_name))
+        note_aside(dispose_aside(file, delete_in(file.folder, file.aside_name, FILE_NON_DIRECTORY_FILE)), left);
+    return 0;
 }
 
 DWORD put_in_place(const place &file, const void *bytes, DWORD size, DWORD *left) {
     clear_earlier_run(file);
+    HANDLE new_file;
     DWORD error = write_new_file(file, bytes, size);
-    if (!error) {
-        error = rename_in(file.folder, file.new_name, file.name, true);
-        if (error) error = replace_held(file, error, left);
-    }
+    if (!error)
+        error = open_in(file.folder, file.new_name, GENERIC_READ | DELETE, FILE_SHARE_READ, FILE_OPEN,
+                        FILE_NON_DIRECTORY_FILE, &new_file);
     if (error) {
-        if (delete_in(file.folder, file.new_name, FILE_NON_DIRECTORY_FILE) != ERROR_SUCCESS &&
-            is_there(file.folder, file.new_name))
-            *left |= NEW_FILE_LEFT;
+        delete_in(file.folder, file.new_name, FILE_NON_DIRECTORY_FILE);
         return error;
     }
-    // The build just moved aside, or one an earlier update left there.
-    if (is_there(file.folder, file.aside_name)) {
-        removal outcome = dispose_aside(file);
-        if (outcome != FILE_REMOVED) *left |= OLD_BUILD_HELD;
-        if (outcome == FILE_LEFT) *left |= OLD_BUILD_LEFT;
-    }
-    return 0;
+    error = put_checked_in_place(file, new_file, bytes, size, left);
+    if (error) delete_object(new_file);
+    CloseHandle(new_file);
+    return error;
 }
 
-// Deletes the file, or moves it aside where a host holds it; a file that
-// cannot go is put back where the user will look for it.
-removal take_away(const place &file, DWORD *error) {
-    *error = delete_in(file.folder, file.name, FILE_NON_DIRECTORY_FILE);
-    if (!*error || *error == ERROR_FILE_NOT_FOUND) return FILE_REMOVED;
-    *error = move_aside(file, *error);
-    if (*error) return FILE_LEFT;
-    removal outcome = dispose_aside(file);
+// Deletes the open file, or moves it aside where a host holds it; a file that
+// cannot go is put back where the user will look for it. A read-only file is
+// not ours to push aside.
+removal take_away(const place &file, HANDLE object, DWORD *error) {
+    *error = delete_object(object);
+    if (!*error) return FILE_REMOVED;
+    FILE_ATTRIBUTE_TAG_INFO found;
+    if ((*error != ERROR_ACCESS_DENIED && !is_in_use_error(*error)) || tag_of(object, &found) != ERROR_SUCCESS ||
+        (found.FileAttributes & FILE_ATTRIBUTE_READONLY))
+        return FILE_LEFT;
+    *error = rename_object(object, file.folder, file.aside_name, false);
+    if (*error) {
+        if (*error == ERROR_ALREADY_EXISTS) *error = ERROR_SHARING_VIOLATION;
+        return FILE_LEFT;
+    }
+    removal outcome = dispose_aside(file, delete_object(object));
     if (outcome != FILE_LEFT) return outcome;
     *error = ERROR_SHARING_VIOLATION;
-    return rename_in(file.folder, file.aside_name, file.name, false) == ERROR_SUCCESS ? FILE_LEFT : FILE_LEFT_ASIDE;
+    return rename_object(object, file.folder, file.name, false) == ERROR_SUCCESS ? FILE_LEFT : FILE_LEFT_ASIDE;
+}
+
+// A new file that a killed install left is never a build that works.
+removal remove_at(const place &file, DWORD *error) {
+    delete_in(file.folder, file.new_name, FILE_NON_DIRECTORY_FILE);
+    HANDLE object;
+    *error = open_in(file.folder, file.name, DELETE | FILE_READ_ATTRIBUTES, SHARE_ALL, FILE_OPEN,
+                     FILE_NON_DIRECTORY_FILE, &object);
+    if (*error) return *error == ERROR_FILE_NOT_FOUND ? FILE_REMOVED : FILE_LEFT;
+    removal outcome = take_away(file, object, error);
+    CloseHandle(object);
+    return outcome;
+}
+
+// A file's look that fails otherwise than "not found" cannot rule one out.
+bool is_file_there(HANDLE folder, const WCHAR *name) {
+    FILE_ATTRIBUTE_TAG_INFO found;
+    DWORD error = look_in(folder, name, &found);
+    return error ? error != ERROR_FILE_NOT_FOUND : !(found.FileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace
-
-bool nothing_at(const WCHAR *path) {
-    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return false;
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
 
 void delete_if_free(WCHAR *path, ULONG kind) {
     held_folders held;
@@ -189,10 +253,6 @@ void delete_if_free(WCHAR *path, ULONG kind) {
 }
 
 void delete_if_free(WCHAR *path) { delete_if_free(path, FILE_NON_DIRECTORY_FILE); }
-
-bool is_in_use_error(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
-}
 
 replacement replace_file(WCHAR *path, const void *bytes, DWORD size) {
     replacement result = {ERROR_FILENAME_EXCED_RANGE, 0};
@@ -211,15 +271,33 @@ removal remove_file(WCHAR *path, DWORD *error) {
     if (!name_sides(path)) return FILE_REMOVED;  // no file has such a path
     held_folders held;
     *error = hold_folders(path, false, &held);
-    removal outcome;
-    if (*error == ERROR_SUCCESS) {
-        place file = place_of(path, held);
-        // A new file that a killed install left is never a build that works.
-        delete_in(file.folder, file.new_name, FILE_NON_DIRECTORY_FILE);
-        outcome = take_away(file, error);
-    } else {
-        outcome = nothing_at(path) ? FILE_REMOVED : FILE_LEFT;
-    }
+    removal outcome = is_not_found(*error) ? FILE_REMOVED : FILE_UNREACHED;
+    if (*error == ERROR_SUCCESS) outcome = remove_at(place_of(path, held), error);
     release_folders(&held);
     return outcome;
+}
+
+standing what_stands(WCHAR *path) {
+    standing found = {0, 0};
+    if (!name_sides(path)) return found;  // no file has such a path
+    held_folders held;
+    found.walk = hold_folders(path, false, &held);
+    if (found.walk == ERROR_SUCCESS) {
+        place file = place_of(path, held);
+        found.there = (is_file_there(file.folder, file.name) ? FILE_THERE : 0) |
+                      (is_there(file.folder, file.new_name) ? NEW_FILE_THERE : 0) |
+                      (is_there(file.folder, file.aside_name) ? OLD_BUILD_THERE : 0);
+    }
+    release_folders(&held);
+    if (is_not_found(found.walk)) found.walk = 0;
+    return found;
+}
+
+const char *cause_text(DWORD error, const char *otherwise) {
+    if (is_in_use_error(error)) return TEXT_IN_USE;
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return TEXT_DISK_FULL;
+    if (error == ERROR_UNTRUSTED_MOUNT_POINT) return TEXT_LINK_REFUSED;
+    for (DWORD blocked : BLOCKED_ERRORS)
+        if (error == blocked) return TEXT_BLOCKED;
+    return otherwise;
 }

@@ -2,22 +2,46 @@
 
 #include <shlobj.h>
 
+#include "common/run_time_calls.h"
 #include "files/relative_calls.h"
 
 namespace {
 
+typedef BOOL(WINAPI *set_mitigation_policy)(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size);
+typedef BOOL(WINAPI *get_mitigation_policy)(HANDLE process, PROCESS_MITIGATION_POLICY policy, PVOID buffer,
+                                            SIZE_T size);
+
+// Set once at start-up.
+bool junctions_vouched;     // the system refuses every junction no administrator made
+bool links_opened_through;  // opening a link as itself is ignored, as Wine does
+
 bool is_separator(WCHAR unit) { return unit == L'\\' || unit == L'/'; }
+
+// The system strips a trailing dot or space, so such a name, "." and ".."
+// among them, would lead elsewhere than it reads; a colon names a stream.
+bool is_usable(const WCHAR *name, DWORD length) {
+    for (DWORD i = 0; i < length; ++i)
+        if (name[i] == L':' || is_separator(name[i]) || !name[i]) return false;
+    return length && name[length - 1] != L'.' && name[length - 1] != L' ';
+}
+
+DWORD length_of(const WCHAR *text) {
+    DWORD length = 0;
+    while (text[length]) ++length;
+    return length;
+}
 
 // Junctions, mount points (a volume mounted in a folder among them) and
 // symbolic links are refused; other reparse points (cloud placeholders,
 // deduplicated files) are ordinary files and folders. The tag comes from the
 // object opened as itself. Wine opens what a link leads to whatever is asked,
-// and marks the link only at its name: where the object shows no reparse
-// point, that mark refuses it. The look by name can only refuse, so it cannot
-// lead the run anywhere.
+// and marks the link only at its name: there, where the object shows no
+// reparse point, that mark refuses it. The look by name can only refuse, so it
+// cannot lead the run anywhere.
 DWORD check_link(const FILE_ATTRIBUTE_TAG_INFO &found, const WCHAR *path) {
     if (found.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return IsReparseTagNameSurrogate(found.ReparseTag) ? ERROR_UNTRUSTED_MOUNT_POINT : 0;
+    if (!links_opened_through) return 0;
     DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();  // it was just opened: any failure is one
     return attributes & FILE_ATTRIBUTE_REPARSE_POINT ? ERROR_UNTRUSTED_MOUNT_POINT : 0;
@@ -27,6 +51,66 @@ const ACCESS_MASK FOLDER_ACCESS = FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 // Others may still read and write in a held folder, but not rename or delete
 // it; write sharing, since the system opens a rename's folder for writing.
 const ULONG FOLDER_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const DWORD MOST_FOLDERS = sizeof(held_folders::folder) / sizeof(HANDLE);
+
+// A junction's reparse data as the system keeps it; a target longer than any
+// path the installer builds does not fit, and is refused.
+struct {
+    DWORD tag;
+    WORD data_length, reserved;
+    WORD target_offset, target_length, shown_offset, shown_length;
+    WCHAR names[2 * LONGEST_PATH + 16];
+} junction;
+WCHAR final_path[LONGEST_PATH + 8];
+
+// "\??\X:\" and usable names: a plain path on a drive, not a network share,
+// a volume's GUID path, an object directory or a device.
+bool is_plain_drive_path(const WCHAR *target, DWORD length) {
+    const WCHAR *prefix = L"\\??\\";
+    for (DWORD i = 0; i < 4; ++i)
+        if (length < 7 || target[i] != prefix[i]) return false;
+    WCHAR drive = WCHAR(target[4] | 0x20);
+    if (drive < L'a' || drive > L'z' || target[5] != L':' || target[6] != L'\\') return false;
+    for (DWORD start = 7, end = 7; start < length; start = ++end) {
+        while (end < length && target[end] != L'\\') ++end;
+        if (!is_usable(target + start, end - start)) return false;
+    }
+    return true;
+}
+
+// Where the handle really is, against where the junction says it leads ("\\?\"
+// and "\??\" both begin a path of the system's; a target may end in a
+// separator), without regard to case, as the system compares names.
+bool leads_to(HANDLE folder, const WCHAR *target, DWORD length) {
+    DWORD found = GetFinalPathNameByHandleW(folder, final_path, sizeof final_path / sizeof(WCHAR),
+                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (found < 4 || found >= sizeof final_path / sizeof(WCHAR)) return false;
+    if (length > 7 && target[length - 1] == L'\\') --length;
+    return CompareStringOrdinal(final_path + 4, int(found - 4), target + 4, int(length - 4), TRUE) == CSTR_EQUAL;
+}
+
+// The junction at name, just held as itself, is followed to a plain folder
+// on a drive where the system vouches for who made it, and only where the
+// handle so opened really is there: nothing on the target's own way, a second
+// junction or a symbolic link, led it elsewhere. The link stays held too.
+DWORD follow_junction(const WCHAR *name, held_folders *held) {
+    DWORD size;
+    HANDLE target;
+    if (held->count == MOST_FOLDERS ||
+        !DeviceIoControl(innermost(*held), FSCTL_GET_REPARSE_POINT, nullptr, 0, &junction, sizeof junction, &size,
+                         nullptr) ||
+        junction.tag != IO_REPARSE_TAG_MOUNT_POINT)
+        return ERROR_UNTRUSTED_MOUNT_POINT;
+    const WCHAR *to = junction.names + junction.target_offset / sizeof(WCHAR);
+    DWORD length = junction.target_length / sizeof(WCHAR);
+    if (DWORD(to + length - junction.names) > sizeof junction.names / sizeof(WCHAR) ||
+        !is_plain_drive_path(to, length) ||
+        open_through_in(held->folder[held->count - 2], name, FOLDER_ACCESS, FOLDER_SHARING, &target))
+        return ERROR_UNTRUSTED_MOUNT_POINT;
+    held->folder[held->count++] = target;
+    held->through_junction = true;
+    return leads_to(target, to, length) ? 0 : ERROR_UNTRUSTED_MOUNT_POINT;
+}
 
 // The first folder by its name: the root of a drive ("C:\", "\"), which no
 // one can make a link, or the current folder "." that a relative path names.
@@ -39,8 +123,10 @@ DWORD hold_first(const WCHAR *path, held_folders *held) {
     return 0;
 }
 
+// At most one junction on a way: a second is refused like any other link.
 DWORD hold_next(const WCHAR *path, const WCHAR *name, bool create, held_folders *held) {
-    if (held->count == sizeof held->folder / sizeof held->folder[0]) return ERROR_FILENAME_EXCED_RANGE;
+    if (held->count == MOST_FOLDERS) return ERROR_FILENAME_EXCED_RANGE;
+    if (!is_usable(name, length_of(name))) return ERROR_INVALID_NAME;
     HANDLE folder;
     DWORD error = open_in(innermost(*held), name, FOLDER_ACCESS, FOLDER_SHARING, create ? FILE_OPEN_IF : FILE_OPEN,
                           FILE_DIRECTORY_FILE, &folder);
@@ -48,13 +134,18 @@ DWORD hold_next(const WCHAR *path, const WCHAR *name, bool create, held_folders 
     held->folder[held->count++] = folder;
     FILE_ATTRIBUTE_TAG_INFO found;
     error = tag_of(folder, &found);
-    return error ? error : check_link(found, path);
+    if (error) return error;
+    if (junctions_vouched && !held->through_junction && (found.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        found.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT)
+        return follow_junction(name, held);
+    return check_link(found, path);
 }
 
 // A link at the file's own name is refused like one above it; nothing there
 // yet is fine. The file is not held, since it is to be renamed or deleted.
 DWORD check_name(const WCHAR *path, const held_folders &held) {
     if (!*held.name) return ERROR_BAD_PATHNAME;
+    if (!is_usable(held.name, length_of(held.name))) return ERROR_INVALID_NAME;
     FILE_ATTRIBUTE_TAG_INFO found;
     DWORD error = look_in(innermost(held), held.name, &found);
     if (error) return error == ERROR_FILE_NOT_FOUND ? 0 : error;
@@ -77,11 +168,29 @@ bool below(const WCHAR *path, const KNOWNFOLDERID &id) {
 
 }  // namespace
 
+// Only a guard that the system reads back as on vouches for a junction: older
+// systems refuse the policy, and Wine accepts it without effect and answers
+// the read without filling it in.
+void guard_links(HMODULE kernel32) {
+    auto set_policy = as_call<set_mitigation_policy>(GetProcAddress(kernel32, "SetProcessMitigationPolicy"));
+    auto get_policy = as_call<get_mitigation_policy>(GetProcAddress(kernel32, "GetProcessMitigationPolicy"));
+    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
+    policy.EnforceRedirectionTrust = 1;
+    junctions_vouched = set_policy && set_policy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) && get_policy;
+    policy = {};
+    HANDLE this_process = reinterpret_cast<HANDLE>(-1);  // the pseudo handle, as GetCurrentProcess gives it
+    junctions_vouched = junctions_vouched &&
+                        get_policy(this_process, ProcessRedirectionTrustPolicy, &policy, sizeof policy) &&
+                        policy.EnforceRedirectionTrust;
+    links_opened_through = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
+}
+
 // A path with a root ("C:\", "\") starts there, any other in the current
 // folder; two leading separators make a network or device path, which is
 // refused. Empty names between separators are no folders of their own.
 DWORD hold_folders(WCHAR *path, bool create, held_folders *held) {
     held->count = 0;
+    held->through_junction = false;
     DWORD start = 0;
     while (path[start] && !is_separator(path[start])) ++start;
     bool rooted = path[start] && (start == 0 || path[start - 1] == L':');
@@ -107,6 +216,6 @@ void release_folders(held_folders *held) {
     while (held->count) CloseHandle(held->folder[--held->count]);
 }
 
-bool restart_removal_is_safe(const WCHAR *path) {
-    return below(path, FOLDERID_ProgramFiles) || below(path, FOLDERID_ProgramFilesX86);
+bool restart_removal_is_safe(const WCHAR *path, const held_folders &held) {
+    return !held.through_junction && (below(path, FOLDERID_ProgramFiles) || below(path, FOLDERID_ProgramFilesX86));
 }

@@ -1,6 +1,7 @@
 #include "files/relative_calls.h"
 
 #include "common/path_limits.h"
+#include "common/run_time_calls.h"
 
 namespace {
 
@@ -18,9 +19,8 @@ struct {
     error_of_status_call error_of_status;
 } ntdll;
 
-// Through a plain function type first: the found address has a different signature.
 template <typename function> void find(HMODULE module, const char *name, function *call) {
-    *call = reinterpret_cast<function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+    *call = as_call<function>(GetProcAddress(module, name));
 }
 
 // ntdll is in every process from its start, so the lookup loads nothing.
@@ -40,22 +40,13 @@ struct {
     WCHAR room[LONGEST_SIDE_PATH + 4];
 } renaming;
 
-DWORD set_information_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG options, PVOID information,
-                         ULONG size, FILE_INFORMATION_CLASS kind) {
-    HANDLE object;
-    DWORD error = open_in(folder, name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                          options, &object);
-    if (error) return error;
+DWORD set_information_of(HANDLE object, PVOID information, ULONG size, FILE_INFORMATION_CLASS kind) {
     IO_STATUS_BLOCK status;
-    error = error_of(ntdll.set_information(object, &status, information, size, kind));
-    CloseHandle(object);
-    return error;
+    return error_of(ntdll.set_information(object, &status, information, size, kind));
 }
 
-}  // namespace
-
-DWORD open_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
-              HANDLE *object) {
+DWORD create_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
+                HANDLE *object) {
     find_ntdll_calls();
     USHORT length = 0;
     while (name[length]) ++length;
@@ -70,11 +61,35 @@ DWORD open_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share,
     IO_STATUS_BLOCK status;
     return error_of(ntdll.create_file(object, access | SYNCHRONIZE, &attributes, &status, nullptr,
                                       FILE_ATTRIBUTE_NORMAL, share, disposition,
-                                      options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0));
+                                      options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0));
+}
+
+// Opened only to be renamed or deleted: others may go on using it meanwhile.
+DWORD open_to_move(HANDLE folder, const WCHAR *name, ULONG options, HANDLE *object) {
+    return create_in(folder, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                     options | FILE_OPEN_REPARSE_POINT, object);
+}
+
+}  // namespace
+
+DWORD open_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
+              HANDLE *object) {
+    return create_in(folder, name, access, share, disposition, options | FILE_OPEN_REPARSE_POINT, object);
+}
+
+DWORD open_through_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share, HANDLE *object) {
+    return create_in(folder, name, access, share, FILE_OPEN, FILE_DIRECTORY_FILE, object);
 }
 
 DWORD tag_of(HANDLE object, FILE_ATTRIBUTE_TAG_INFO *found) {
     return GetFileInformationByHandleEx(object, FileAttributeTagInfo, found, sizeof *found) ? 0 : GetLastError();
+}
+
+DWORD links_of(HANDLE object, DWORD *links) {
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(object, FileStandardInfo, &standard, sizeof standard)) return GetLastError();
+    *links = standard.NumberOfLinks;
+    return 0;
 }
 
 // Opening only to read attributes is allowed whatever another program shares.
@@ -89,7 +104,7 @@ DWORD look_in(HANDLE folder, const WCHAR *name, FILE_ATTRIBUTE_TAG_INFO *found) 
 }
 
 // The new name is relative to the same folder, so the file never leaves it.
-DWORD rename_in(HANDLE folder, const WCHAR *from, const WCHAR *to, bool replace) {
+DWORD rename_object(HANDLE object, HANDLE folder, const WCHAR *to, bool replace) {
     WCHAR *name = renaming.information.FileName;  // runs on into the room after it
     DWORD length = 0;
     for (; to[length]; ++length)
@@ -98,19 +113,34 @@ DWORD rename_in(HANDLE folder, const WCHAR *from, const WCHAR *to, bool replace)
     renaming.information.ReplaceIfExists = replace;
     renaming.information.RootDirectory = folder;
     renaming.information.FileNameLength = length * sizeof(WCHAR);
-    return set_information_in(folder, from, DELETE, FILE_NON_DIRECTORY_FILE, &renaming, sizeof renaming,
-                              FileRenameInformation);
+    return set_information_of(object, &renaming, sizeof renaming, FileRenameInformation);
+}
+
+DWORD rename_in(HANDLE folder, const WCHAR *from, const WCHAR *to, bool replace) {
+    HANDLE object;
+    DWORD error = open_to_move(folder, from, FILE_NON_DIRECTORY_FILE, &object);
+    if (error) return error;
+    error = rename_object(object, folder, to, replace);
+    CloseHandle(object);
+    return error;
+}
+
+DWORD delete_object(HANDLE object) {
+    FILE_DISPOSITION_INFORMATION disposition = {TRUE};
+    return set_information_of(object, &disposition, sizeof disposition, FileDispositionInformation);
 }
 
 DWORD delete_in(HANDLE folder, const WCHAR *name, ULONG options) {
-    FILE_DISPOSITION_INFORMATION disposition = {TRUE};
-    return set_information_in(folder, name, DELETE, options, &disposition, sizeof disposition,
-                              FileDispositionInformation);
+    HANDLE object;
+    DWORD error = open_to_move(folder, name, options, &object);
+    if (error) return error;
+    error = delete_object(object);
+    CloseHandle(object);
+    return error;
 }
 
-DWORD set_attributes_in(HANDLE folder, const WCHAR *name, DWORD attributes) {
+DWORD set_attributes_of(HANDLE object, DWORD attributes) {
     FILE_BASIC_INFORMATION basic = {};
     basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;  // 0 would change nothing
-    return set_information_in(folder, name, FILE_WRITE_ATTRIBUTES, FILE_NON_DIRECTORY_FILE, &basic, sizeof basic,
-                              FileBasicInformation);
+    return set_information_of(object, &basic, sizeof basic, FileBasicInformation);
 }

@@ -24,20 +24,15 @@ bool account_lists(const WCHAR *list, const WCHAR *path) {
 
 namespace {
 
-void account_side(WCHAR *list, const WCHAR *path, const WCHAR *suffix) {
-    wide_append(list, path);
-    account_line(list, suffix);
-}
-
 WCHAR one_path[LONGEST_SIDE_PATH + 1];
 
 }  // namespace
 
-void account_left_beside(const WCHAR *path, DWORD left) {
-    WCHAR *held_list = left & OLD_BUILD_LEFT ? account.old_builds_left : account.old_builds_at_restart;
-    if (left & OLD_BUILD_HELD) account_side(held_list, path, ASIDE_SUFFIX);
-    if (left & OLD_BUILD_STRANDED) account_side(account.left_beside, path, ASIDE_SUFFIX);
-    if (left & NEW_FILE_LEFT) account_side(account.left_beside, path, NEW_SUFFIX);
+void account_old_build(const WCHAR *path, DWORD left) {
+    if (!(left & OLD_BUILD_HELD)) return;
+    WCHAR *list = left & OLD_BUILD_LEFT ? account.old_builds_left : account.old_builds_at_restart;
+    wide_append(list, path);
+    account_line(list, ASIDE_SUFFIX);
 }
 
 void for_each_path(const WCHAR *list, void (*act)(WCHAR *path)) {

@@ -1,7 +1,8 @@
 // What a run did to each file, kept in one place for its closing report:
-// the files an install put in place or left beside them, and the files an uninstall could only remove at the next
-// restart or had to leave. Replacing and removing a file return what
-// happened; the steps of a run note it here.
+// the files an install put in place and the old builds it moved aside, and
+// the files an uninstall could only remove at the next restart or had to
+// leave. Replacing and removing a file return what happened; the steps of a
+// run note it here. What else stands is read off the disk when the run reports.
 #pragma once
 
 #include <windows.h>
@@ -10,8 +11,6 @@
 // touches at its longest path, with a line of cause for each file left.
 struct run_account {
     WCHAR installed[1300];
-    WCHAR kept[1300];  // found when an install that failed reports: each keeps the build it had
-    WCHAR left_beside[2600];
     // The old builds the run moved aside while a host held them, set to go
     // at the next restart or left for a later run.
     WCHAR old_builds_at_restart[1300];
@@ -24,8 +23,8 @@ extern run_account account;
 void account_line(WCHAR *list, const WCHAR *text);
 // Whether list holds path as one of its lines.
 bool account_lists(const WCHAR *list, const WCHAR *path);
-// Notes what a replacement of path left beside it (file_replace's flags).
-void account_left_beside(const WCHAR *path, DWORD left);
+// Notes the old build a replacement of path moved aside (file_replace's flags).
+void account_old_build(const WCHAR *path, DWORD left);
 
 // Calls act with each path of list, in a buffer of its own that act may change.
 void for_each_path(const WCHAR *list, void (*act)(WCHAR *path));

@@ -4,6 +4,8 @@
 #include "common/error_report.h"
 #include "common/exit_codes.h"
 #include "common/report_texts.h"
+#include "common/run_time_calls.h"
+#include "files/link_guard.h"
 #include "installer/licence_page.h"
 #include "installer/selection_page.h"
 
@@ -11,12 +13,6 @@ namespace {
 
 typedef BOOL(WINAPI *set_default_dll_directories)(DWORD flags);
 typedef BOOL(WINAPI *set_dpi_awareness_context)(DPI_AWARENESS_CONTEXT context);
-typedef BOOL(WINAPI *set_mitigation_policy)(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size);
-
-// Through a plain function type first: the found address has a different signature.
-template <typename function> function as_function(FARPROC found) {
-    return reinterpret_cast<function>(reinterpret_cast<void (*)()>(found));
-}
 
 // The installer runs elevated, often from a downloads folder: never load a DLL
 // planted beside it. Looked up, not imported, so that a system without the
@@ -24,19 +20,7 @@ template <typename function> function as_function(FARPROC found) {
 // itself loads nothing.
 void restrict_dll_search(HMODULE kernel32) {
     FARPROC found = GetProcAddress(kernel32, "SetDefaultDllDirectories");
-    if (found) as_function<set_default_dll_directories>(found)(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-// Newer systems can refuse, for the whole process, to follow a junction or
-// mount point that no administrator made; the installer's own check, which
-// follows none at all, stands beside it everywhere. A system that does not
-// know the policy refuses it.
-void refuse_untrusted_links(HMODULE kernel32) {
-    FARPROC found = GetProcAddress(kernel32, "SetProcessMitigationPolicy");
-    if (!found) return;
-    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
-    policy.EnforceRedirectionTrust = 1;
-    as_function<set_mitigation_policy>(found)(ProcessRedirectionTrustPolicy, &policy, sizeof policy);
+    if (found) as_call<set_default_dll_directories>(found)(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 // Neither call can change what the installer does next, so their results are
@@ -46,7 +30,7 @@ void prepare_user_interface() {
     InitCommonControlsEx(&controls);
     // user32 is imported, so it is loaded already.
     FARPROC found = GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext");
-    if (found) as_function<set_dpi_awareness_context>(found)(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    if (found) as_call<set_dpi_awareness_context>(found)(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
 }
 
 }  // namespace
@@ -54,7 +38,7 @@ void prepare_user_interface() {
 extern "C" void WINAPI installer_entry() {
     HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     restrict_dll_search(kernel32);
-    refuse_untrusted_links(kernel32);
+    guard_links(kernel32);
     prepare_user_interface();
     WCHAR *text = widen_licence_text();
     if (!text) {

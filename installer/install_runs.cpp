@@ -5,6 +5,7 @@
 #include "common/error_report.h"
 #include "common/path_limits.h"
 #include "files/file_replace.h"
+#include "files/link_guard.h"
 #include "files/run_account.h"
 #include "common/control_ids.h"
 #include "common/exit_codes.h"
@@ -49,29 +50,53 @@ void resume_choosing(HWND page) {
     show_error(page, TEXT_NOT_STARTED);
 }
 
-// The old builds of the run still on the disk.
+// What stands of the run's files, read off the disk when it reports.
 WCHAR old_builds_there[1300];
+WCHAR kept[1300];
+WCHAR refused[1300];
+WCHAR left_beside[2600];
 
+// An old build of the run is still there unless it is certainly gone.
 void note_if_there(WCHAR *path) {
-    if (!nothing_at(path)) account_line(old_builds_there, path);
+    standing found = what_stands(path);
+    if (found.walk || (found.there & FILE_THERE)) account_line(old_builds_there, path);
 }
 
-// A ticked format's file that this run did not install holds an earlier
-// build where a file stands at its path: not where a folder or nothing does.
-// A look that fails otherwise may hide one, so the file is named.
 WCHAR ticked_file[LONGEST_PATH + 1];
+WCHAR side_file[LONGEST_SIDE_PATH + 1];
 
-// Read off the disk, whichever target stopped where: each names its files
-// as it does when it installs them. The FL Studio DLLs are the last two.
-void note_kept_files() {
+void note_side(WCHAR *list, const WCHAR *suffix) {
+    side_file[0] = 0;
+    wide_append(side_file, ticked_file);
+    wide_append(side_file, suffix);
+    account_line(list, side_file);
+}
+
+// A ticked file that this run did not install keeps an earlier build where a
+// file stands at its path, not where a folder or nothing does; where nothing
+// does, the earlier build may stand aside. What an earlier run or this one
+// left beside it is named too. Behind a link that is not followed nothing is
+// looked at: the report is the same whatever stands there.
+void note_ticked_file() {
+    standing found = what_stands(ticked_file);
+    if (found.walk == ERROR_UNTRUSTED_MOUNT_POINT) {
+        account_line(refused, ticked_file);
+        return;
+    }
+    bool file_there = found.walk || (found.there & FILE_THERE);  // a failed look may hide one
+    if (file_there) account_line(kept, ticked_file);
+    if (found.there & NEW_FILE_THERE) note_side(left_beside, NEW_SUFFIX);
+    if (found.there & OLD_BUILD_THERE) note_side(file_there ? left_beside : kept, ASIDE_SUFFIX);
+}
+
+// Each target names its files as it does when it installs them, whichever
+// stopped where. The FL Studio DLLs are the last two.
+void note_ticked_files() {
     for (int file = 0; file < 4; ++file) {
         bool ticked = selected_targets & (file < 2 ? DWORD(1) << file : DWORD(TARGET_FL));
-        if (!ticked || !(file < 2 ? find_clap_file(file, ticked_file) : find_fl_studio_file(file == 2, ticked_file)) ||
-            account_lists(account.installed, ticked_file))
-            continue;
-        DWORD attributes = GetFileAttributesW(ticked_file);
-        if (attributes == INVALID_FILE_ATTRIBUTES ? !nothing_at(ticked_file) : !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            account_line(account.kept, ticked_file);
+        if (ticked && (file < 2 ? find_clap_file(file, ticked_file) : find_fl_studio_file(file == 2, ticked_file)) &&
+            !account_lists(account.installed, ticked_file))
+            note_ticked_file();
     }
 }
 
@@ -79,22 +104,28 @@ void note_kept_files() {
 // build they had and what to do about them; a file that was not there before
 // is simply not installed.
 void failure_report() {
-    note_kept_files();
+    note_ticked_files();
     if (account.installed[0]) {
         ascii_append(closing_report, TEXT_PARTLY_INSTALLED);
         wide_append(closing_report, account.installed);
     }
-    if (account.kept[0]) {
-        if (account.installed[0]) ascii_append(closing_report, "\r\n");
+    if (refused[0]) {
+        if (closing_report[0]) ascii_append(closing_report, "\r\n");
+        ascii_append(closing_report, cause_text(ERROR_UNTRUSTED_MOUNT_POINT, nullptr));
+        ascii_append(closing_report, "\r\n");
+        wide_append(closing_report, refused);
+    }
+    if (kept[0]) {
+        if (closing_report[0]) ascii_append(closing_report, "\r\n");
         ascii_append(closing_report, TEXT_KEPT);
-        wide_append(closing_report, account.kept);
+        wide_append(closing_report, kept);
         ascii_append(closing_report, TEXT_RUN_AGAIN);
     }
-    if (!account.installed[0] && !account.kept[0]) ascii_append(closing_report, TEXT_NOT_INSTALLED);
+    if (!closing_report[0]) ascii_append(closing_report, TEXT_NOT_INSTALLED);
 }
 
 const WCHAR *install_report() {
-    closing_report[0] = 0;
+    closing_report[0] = kept[0] = refused[0] = left_beside[0] = 0;
     if (!install_failed) {
         ascii_append(closing_report, TEXT_INSTALLED);
     } else {
@@ -107,10 +138,10 @@ const WCHAR *install_report() {
     if (old_builds_there[0]) ascii_append(closing_report, TEXT_RESTART_HOST);
     old_builds_there[0] = 0;
     for_each_path(account.old_builds_left, note_if_there);
-    if (old_builds_there[0] || account.left_beside[0]) {
+    if (old_builds_there[0] || left_beside[0]) {
         ascii_append(closing_report, TEXT_LEFT_BESIDE);
         wide_append(closing_report, old_builds_there);
-        wide_append(closing_report, account.left_beside);
+        wide_append(closing_report, left_beside);
     }
     return closing_report;
 }

@@ -46,6 +46,6 @@ void extract_file(HWND owner, WCHAR *path, const char *entry_name) {
         install_failed = 1;
     else
         account_line(account.installed, path);
-    account_left_beside(path, result.left);
+    account_old_build(path, result.left);
     HeapFree(GetProcessHeap(), 0, entry.bytes);
 }

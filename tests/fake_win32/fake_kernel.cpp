@@ -2,6 +2,8 @@
 
 #include <winternl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -167,7 +169,11 @@ void FileSystem::add_link(std::u16string_view path, std::u16string_view target, 
     std::string key = normalise_path(path);
     add_folder(u16(parent_of(key)));
     std::string target_key = normalise_path(target);
-    nodes[key] = FileNode{folder_exists(target_key), {}, false, Hold::none, target_key, tag};
+    nodes[key] = FileNode{};
+    nodes[key].is_folder = folder_exists(target_key);
+    nodes[key].link_to = target_key;
+    nodes[key].tag = tag;
+    nodes[key].junction_target = u"\\??\\" + std::u16string(target);
 }
 
 void FileSystem::add_file(std::u16string_view path, std::string_view bytes) {
@@ -280,6 +286,11 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE object, ACCESS_MASK access, POBJECT_ATTRIBUT
     bool looks = !creates && !(access & (GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES));
     if (looks && files.look_fails && files.look_fails(at.path)) return status_of(ERROR_ACCESS_DENIED);
     if (at.folder_became_link) return status_of(ERROR_BAD_PATHNAME);
+    auto link = files.nodes.find(at.key);
+    if (!(options & FILE_OPEN_REPARSE_POINT) && link != files.nodes.end() && link->second.tag == IO_REPARSE_TAG_MOUNT_POINT &&
+        !link->second.vouched && user.redirection_trust == User::Trust::enforced)
+        return status_of(ERROR_UNTRUSTED_MOUNT_POINT);
+    if (node != files.nodes.end() && node->second.open_error) return status_of(node->second.open_error);
     if (node == files.nodes.end()) {
         if (disposition == FILE_OPEN) return status_of(ERROR_FILE_NOT_FOUND);
         if (!parent_exists(key)) return status_of(ERROR_PATH_NOT_FOUND);
@@ -343,15 +354,21 @@ NTSTATUS NTAPI NtSetInformationFile(HANDLE object, PIO_STATUS_BLOCK, PVOID infor
     log_call(deletes ? "NtSetInformationFile(delete)" : "NtSetInformationFile(attributes)", open->second.path);
     if (deletes) return dispose(object, open->second, node->second);
     node->second.read_only = static_cast<FILE_BASIC_INFORMATION *>(information)->FileAttributes & FILE_ATTRIBUTE_READONLY;
+    if (!node->second.other_name.empty()) files.nodes[node->second.other_name].read_only = node->second.read_only;
     return 0;
 }
 
 ULONG NTAPI RtlNtStatusToDosError(NTSTATUS status) { return ULONG(status) & 0xFFFF; }
 
-BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS, LPVOID information, DWORD) {
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD) {
     auto open = files.open.find(file);
     if (open == files.open.end()) return set_error(ERROR_INVALID_HANDLE);
     const FileNode &node = files.nodes.at(open->second.key);
+    if (kind == FileStandardInfo) {
+        *static_cast<FILE_STANDARD_INFO *>(information) = {};
+        static_cast<FILE_STANDARD_INFO *>(information)->NumberOfLinks = node.other_name.empty() ? 1 : 2;
+        return TRUE;
+    }
     DWORD kind_of = node.is_folder ? FILE_ATTRIBUTE_DIRECTORY : node.read_only ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
     *static_cast<FILE_ATTRIBUTE_TAG_INFO *>(information) = {kind_of | (node.tag ? FILE_ATTRIBUTE_REPARSE_POINT : 0), node.tag};
     return TRUE;
@@ -372,13 +389,70 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
     return TRUE;
 }
 
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED) {
+    log_call("ReadFile");
+    *read = 0;
+    auto open = files.open.find(file);
+    if (open == files.open.end() || !(open->second.access & GENERIC_READ)) return set_error(ERROR_ACCESS_DENIED);
+    const std::string &content = files.nodes.at(open->second.key).bytes;
+    *read = DWORD(std::min<size_t>(bytes, content.size() - open->second.position));
+    std::memcpy(buffer, content.data() + open->second.position, *read);
+    open->second.position += *read;
+    return TRUE;
+}
+
 BOOL WINAPI CloseHandle(HANDLE handle) {
     log_call("CloseHandle");
-    if (!files.open.erase(handle)) {
+    auto open = files.open.find(handle);
+    if (open == files.open.end()) {
         ++files.bad_closes;
         return FALSE;
     }
+    std::string key = open->second.key;
+    bool written = open->second.access & GENERIC_WRITE;
+    files.open.erase(open);
+    if (written && files.on_written && files.nodes.count(key)) files.on_written(files.nodes[key]);
     return TRUE;
+}
+
+// Reads a junction's target, as the system keeps it.
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID, DWORD, LPVOID out, DWORD out_size, LPDWORD returned,
+                            LPOVERLAPPED) {
+    auto open = files.open.find(device);
+    if (open == files.open.end() || code != FSCTL_GET_REPARSE_POINT) return set_error(ERROR_INVALID_PARAMETER);
+    const FileNode &node = files.nodes.at(open->second.key);
+    if (!node.tag) return set_error(4390);  // ERROR_NOT_A_REPARSE_POINT
+    std::u16string names = node.junction_target + u'\0' + node.junction_target.substr(4) + u'\0';
+    DWORD size = DWORD(16 + 2 * names.size());
+    if (out_size < size) return set_error(ERROR_MORE_DATA);
+    WORD target = WORD(2 * node.junction_target.size()), header[8] = {0, 0, WORD(size - 8), 0, 0, target, WORD(target + 2),
+                                                                       WORD(target - 8)};
+    std::memcpy(out, header, 16);
+    std::memcpy(out, &node.tag, 4);
+    std::memcpy(static_cast<char *>(out) + 16, names.data(), 2 * names.size());
+    *returned = size;
+    return TRUE;
+}
+
+// Where an open folder really is: every link on its way followed, in the
+// system's own spelling of a drive path.
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD) {
+    auto open = files.open.find(file);
+    if (open == files.open.end()) return set_error(ERROR_INVALID_HANDLE);
+    std::u16string final_path = u"\\\\?\\" + u16(open->second.key);
+    if (size <= final_path.size()) return DWORD(final_path.size() + 1);
+    std::copy_n(final_path.c_str(), final_path.size() + 1, reinterpret_cast<char16_t *>(path));
+    return DWORD(final_path.size());
+}
+
+int WINAPI CompareStringOrdinal(LPCWSTR one, int one_length, LPCWSTR other, int other_length, BOOL) {
+    auto upper = [](LPCWSTR text, int length) {
+        std::string key = narrow({reinterpret_cast<const char16_t *>(text), size_t(length)});
+        for (char &c : key) c = char(std::toupper(static_cast<unsigned char>(c)));
+        return key;
+    };
+    std::string a = upper(one, one_length), b = upper(other, other_length);
+    return a < b ? 1 : a == b ? CSTR_EQUAL : 3;
 }
 
 // Only arranges a removal at the next restart, the one move the product makes by name.

@@ -59,6 +59,10 @@ struct FileNode {
     Hold hold = Hold::none;
     std::string link_to;  // a link (junction, mount point or symbolic link) to this normalised path; empty: none
     DWORD tag = 0;        // its reparse point's tag: a link's, or another kind's such as a cloud placeholder's
+    std::u16string junction_target;  // where a junction says it leads, as the system keeps it ("\??\C:\...")
+    bool vouched = false;            // an administrator made the link: the system's guard lets it be followed
+    std::string other_name;          // a hard link's other name, whose read-only mark is this one's
+    DWORD open_error = 0;            // a virus scanner refuses every open of it with this error
 };
 
 // Paths compare without regard to ASCII case, as on Windows; "C:" always
@@ -71,13 +75,14 @@ struct OpenRecord {
 };
 
 // An object the product holds open: its normalised path and the path as the product named it.
-struct OpenObject { std::string key; std::u16string path; DWORD access, share; };
+struct OpenObject { std::string key; std::u16string path; DWORD access, share; size_t position = 0; };
 
 struct FileSystem {
     std::map<std::string, FileNode> nodes;  // key: normalised path
     std::function<bool(std::u16string_view path)> create_fails;  // an open that creates or writes is refused
     std::function<bool(std::u16string_view path)> look_fails;  // so are a look and an open only to read
     DWORD write_error = 0;                      // nonzero: WriteFile fails with it having written nothing
+    std::function<void(FileNode &)> on_written;  // a virus scanner's turn once a written file is closed
     std::optional<size_t> short_write_limit;    // WriteFile writes at most this many bytes, returns TRUE
     std::map<HANDLE, OpenObject> open;
     unsigned writes = 0;                        // WriteFile calls

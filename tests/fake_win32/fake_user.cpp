@@ -439,11 +439,13 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     if (module == kernel32_module && user.has_dll_directories_function) {
         if (!std::strcmp(name, "SetDefaultDllDirectories")) return as_farproc(&SetDefaultDllDirectories);
         if (!std::strcmp(name, "SetProcessMitigationPolicy")) return as_farproc(&SetProcessMitigationPolicy);
+        if (!std::strcmp(name, "GetProcessMitigationPolicy")) return as_farproc(&GetProcessMitigationPolicy);
     }
     if (module == ntdll_module) {
         if (!std::strcmp(name, "NtCreateFile")) return as_farproc(&NtCreateFile);
         if (!std::strcmp(name, "NtSetInformationFile")) return as_farproc(&NtSetInformationFile);
         if (!std::strcmp(name, "RtlNtStatusToDosError")) return as_farproc(&RtlNtStatusToDosError);
+        if (!std::strcmp(name, "wine_get_version") && user.wine) return as_farproc(&Sleep);  // only its presence counts
     }
     return nullptr;
 }
@@ -451,7 +453,14 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size) {
     DWORD flags = size == sizeof(DWORD) ? *static_cast<DWORD *>(buffer) : 0;
     log_call("SetProcessMitigationPolicy " + number(policy) + " " + number(flags));
-    return TRUE;
+    return user.redirection_trust != User::Trust::unknown;
+}
+
+BOOL WINAPI GetProcessMitigationPolicy(HANDLE process, PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size) {
+    log_call("GetProcessMitigationPolicy " + number(policy));
+    if (user.redirection_trust == User::Trust::enforced && process == reinterpret_cast<HANDLE>(-1) && size == sizeof(DWORD))
+        *static_cast<DWORD *>(buffer) = 1;
+    return user.redirection_trust != User::Trust::unknown;
 }
 
 BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {

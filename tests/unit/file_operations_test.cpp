@@ -42,24 +42,23 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
          [] { fake::files.nodes.erase(fake::normalise_path(SYSTEM + u"\\Q.dll")), link_system_at(FOLDER); }, false,
          ERROR_UNTRUSTED_MOUNT_POINT, 0, nullptr},
         {"a mount point on the plug-in folder, removal", [] { link_system_at(FOLDER); }, true,
-         ERROR_UNTRUSTED_MOUNT_POINT, FILE_LEFT, "system file"},
+         ERROR_UNTRUSTED_MOUNT_POINT, FILE_UNREACHED, "system file"},
         {"an administrator's junction higher up", [] { link_system_at(u"C:\\Program Files\\FL"); }, false,
          ERROR_UNTRUSTED_MOUNT_POINT, 0, nullptr},
         {"a symbolic link at the file itself",
          [] { fake::files.nodes.erase(fake::normalise_path(PLUGIN)), fake::files.add_link(PLUGIN, SYSTEM + u"\\Q.dll", IO_REPARSE_TAG_SYMLINK); },
-         true, ERROR_UNTRUSTED_MOUNT_POINT, FILE_LEFT, "system file"},
+         true, ERROR_UNTRUSTED_MOUNT_POINT, FILE_UNREACHED, "system file"},
         {"a cloud placeholder folder", [] { fake::files.node(FOLDER)->tag = IO_REPARSE_TAG_CLOUD; }, false, 0, 0,
          "new build"},
-        // The new file's look fails there too, so it is named as left.
         {"a mount point set on the held folder before the new file is made",
          [] { fake::files.create_fails = [](auto path) { return path == PLUGIN + u".new" && (link_system_at(FOLDER), false); }; },
-         false, ERROR_BAD_PATHNAME, NEW_FILE_LEFT, "system file"},
+         false, ERROR_BAD_PATHNAME, 0, "system file"},
         {"a failed look at an old build still loaded: arranged for the restart all the same",
          [] { fake::files.node(PLUGIN)->hold = fake::Hold::loaded, fake::files.look_fails = [](auto path) { return path == PLUGIN + u".old"; }; },
          false, 0, OLD_BUILD_HELD, "new build"},
         {"the folder and the file fail to be looked at",
          [] { fake::files.look_fails = [](auto path) { return path == FOLDER || path == PLUGIN; }; }, true,
-         ERROR_ACCESS_DENIED, FILE_LEFT, "old build"},
+         ERROR_ACCESS_DENIED, FILE_UNREACHED, "old build"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -26,7 +26,10 @@ TEST(StartUp, MakesItsCallsInOrderBeforeThePageAndEndsOnCancel) {
         "GetProcAddress SetDefaultDllDirectories",
         "SetDefaultDllDirectories 2048",  // before anything can load a library
         "GetProcAddress SetProcessMitigationPolicy",
+        "GetProcAddress GetProcessMitigationPolicy",
         "SetProcessMitigationPolicy 16 1",  // links no administrator made are not followed
+        "GetModuleHandleW ntdll.dll",
+        "GetProcAddress wine_get_version",  // only Wine opens a link's target when asked for the link
         "InitCommonControlsEx 8 255",
         "GetModuleHandleW user32.dll",
         "GetProcAddress SetProcessDpiAwarenessContext",

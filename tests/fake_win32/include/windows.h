@@ -74,6 +74,7 @@ typedef INT_PTR(WINAPI *FARPROC)();
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_DIRECTORY 267L
+#define ERROR_INVALID_NAME 123L
 #define ERROR_USER_MAPPED_FILE 1224L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_DIR_NOT_EMPTY 145L
@@ -111,6 +112,7 @@ typedef struct tagMONITORINFO {
 
 // Kernel: heap, files, environment, modules, threads, process
 #define HEAP_ZERO_MEMORY 0x00000008
+#define GENERIC_READ 0x80000000UL
 #define GENERIC_WRITE 0x40000000UL
 #define DELETE 0x00010000UL
 #define SYNCHRONIZE 0x00100000UL
@@ -141,17 +143,29 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD attributes, HANDLE template_file);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 DWORD WINAPI GetFileAttributesW(LPCWSTR path);
-typedef enum _FILE_INFO_BY_HANDLE_CLASS { FileAttributeTagInfo = 9 } FILE_INFO_BY_HANDLE_CLASS;
+typedef enum _FILE_INFO_BY_HANDLE_CLASS { FileStandardInfo = 1, FileAttributeTagInfo = 9 } FILE_INFO_BY_HANDLE_CLASS;
 typedef struct _FILE_ATTRIBUTE_TAG_INFO { DWORD FileAttributes, ReparseTag; } FILE_ATTRIBUTE_TAG_INFO;
+typedef struct _FILE_STANDARD_INFO { LARGE_INTEGER AllocationSize, EndOfFile; DWORD NumberOfLinks;
+                                     BOOLEAN DeletePending, Directory; } FILE_STANDARD_INFO;
 BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
+#define FSCTL_GET_REPARSE_POINT 0x000900A8
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
+                            LPDWORD returned, LPOVERLAPPED overlapped);
+#define FILE_NAME_NORMALIZED 0x0
+#define VOLUME_NAME_DOS 0x0
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+#define CSTR_EQUAL 2
+int WINAPI CompareStringOrdinal(LPCWSTR one, int one_length, LPCWSTR other, int other_length, BOOL ignore_case);
 DWORD WINAPI GetLastError();
 
 typedef enum _PROCESS_MITIGATION_POLICY { ProcessRedirectionTrustPolicy = 16 } PROCESS_MITIGATION_POLICY;
 typedef struct { DWORD EnforceRedirectionTrust : 1; } PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY;
 BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size);
+BOOL WINAPI GetProcessMitigationPolicy(HANDLE process, PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size);
 
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
