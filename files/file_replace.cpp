@@ -62,7 +62,11 @@ bool is_in_use_error(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
 }
 
-bool is_not_found(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+// Of a walk: a folder missing on the way, or a file where one should be,
+// below which nothing can stand.
+bool is_not_found(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY;
+}
 
 // Only "not found" means that nothing is there: a look that fails otherwise
 // counts as something there.

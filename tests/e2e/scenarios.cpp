@@ -180,7 +180,9 @@ const scenario SCENARIOS[] = {
      .before = {{FL_FOLDER, content::link}, {ELSEWHERE L"\\Quenthalvox_x64.dll", content::marker},
                 {ELSEWHERE L"\\Quenthalvox.dll", content::marker}},
      .steps = on_selection_page({INSTALL}),
-     .reports = {{FL64_FILE L"\r\n\r\n" LINK_REFUSED, nullptr, IDCANCEL}, CLAP_ONLY_FL_KEPT(FL_FOLDER)},
+     .reports = {{FL64_FILE L"\r\n\r\n" LINK_REFUSED, nullptr, IDCANCEL},
+                 {L"Only these files were installed:\r\n" CLAP64_FILE L"\r\n" CLAP32_FILE L"\r\n\r\n" LINK_REFUSED L"\r\n"
+                  FL64_FILE L"\r\n" FL32_FILE L"\r\n", PRODUCT}},
      .after = {{CLAP64_FILE, content::build_cl64}, {CLAP32_FILE, content::build_cl32}, {FL64_FILE, content::marker},
                {FL32_FILE, content::marker}, {ELSEWHERE L"\\Quenthalvox_x64.dll", content::marker},
                {ELSEWHERE L"\\Quenthalvox.dll", content::marker}},

@@ -408,10 +408,10 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
         ++files.bad_closes;
         return FALSE;
     }
-    std::string key = open->second.key;
-    bool written = open->second.access & GENERIC_WRITE;
+    OpenObject closed = open->second;
     files.open.erase(open);
-    if (written && files.on_written && files.nodes.count(key)) files.on_written(files.nodes[key]);
+    if ((closed.access & GENERIC_WRITE) && files.on_written && files.nodes.count(closed.key))
+        files.on_written(closed.path, files.nodes[closed.key]);
     return TRUE;
 }
 

@@ -82,7 +82,8 @@ struct FileSystem {
     std::function<bool(std::u16string_view path)> create_fails;  // an open that creates or writes is refused
     std::function<bool(std::u16string_view path)> look_fails;  // so are a look and an open only to read
     DWORD write_error = 0;                      // nonzero: WriteFile fails with it having written nothing
-    std::function<void(FileNode &)> on_written;  // a virus scanner's turn once a written file is closed
+    // A virus scanner's turn once a file the product wrote is closed.
+    std::function<void(std::u16string_view path, FileNode &file)> on_written;
     std::optional<size_t> short_write_limit;    // WriteFile writes at most this many bytes, returns TRUE
     std::map<HANDLE, OpenObject> open;
     unsigned writes = 0;                        // WriteFile calls

@@ -18,9 +18,21 @@ void link_system_at(const std::u16string &folder) {
     fake::files.add_link(folder, SYSTEM);
 }
 
+// An administrator moved the plug-in folder to target and left a junction, which the system vouches for or not.
+void move_folder(const std::u16string &target, bool vouched, DWORD tag = IO_REPARSE_TAG_MOUNT_POINT) {
+    fake::files.add_file(target + u"\\Q.dll", "old build");
+    fake::files.nodes.erase(fake::normalise_path(PLUGIN));
+    fake::files.add_link(FOLDER, target, tag);
+    fake::files.nodes[fake::normalise_path(FOLDER)].vouched = vouched;
+}
+const std::u16string MOVED = u"D:\\Plugins";
+void trust(fake::User::Trust trust) { fake::user.redirection_trust = trust; }
+const auto ENFORCED = fake::User::Trust::enforced;
+
 std::map<std::string, std::string> system_files() {
     std::map<std::string, std::string> found;
-    for (const std::string &file : fake::files.files_in(SYSTEM)) found[file] = *fake::files.read(fake::u16(file));
+    for (const std::string &file : fake::files.files_in(SYSTEM))
+        found[file] = *fake::files.read(fake::u16(file)) + (fake::files.node(fake::u16(file))->read_only ? " read-only" : "");
     return found;
 }
 
@@ -36,6 +48,7 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
         bool remove;
         DWORD error, result;  // the replacement's flags, or the removal
         const char *plugin;   // bytes at the path, read as a program would; null: nothing
+        const char16_t *path = nullptr;  // the path the call is given, if not the plug-in's
     } cases[] = {
         // The update's clean-up would move the planted old build into the system's folder.
         {"a mount point on the plug-in folder the installer made, over an old build",
@@ -59,6 +72,42 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
         {"the folder and the file fail to be looked at",
          [] { fake::files.look_fails = [](auto path) { return path == FOLDER || path == PLUGIN; }; }, true,
          ERROR_ACCESS_DENIED, FILE_UNREACHED, "old build"},
+        // Only a junction that the system's guard, read back as on, vouches for
+        // is followed, to a plain folder on a drive and where it really leads.
+        {"an administrator's junction, a host holding the old build: no removal at restart through it",
+         [] { move_folder(MOVED, true), fake::files.node(PLUGIN)->hold = fake::Hold::loaded, trust(ENFORCED); }, false, 0,
+         OLD_BUILD_HELD | OLD_BUILD_LEFT, "new build"},
+        {"an administrator's junction, the guard unknown", [] { move_folder(MOVED, true); }, false,
+         ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
+        {"an administrator's junction, the guard's state not filled in",
+         [] { move_folder(MOVED, true), trust(fake::User::Trust::unfilled); }, false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
+        {"a junction to the system's folder that the system does not vouch for, removal",
+         [] { link_system_at(FOLDER), trust(ENFORCED); }, true, ERROR_UNTRUSTED_MOUNT_POINT, FILE_UNREACHED, "system file"},
+        {"a junction to a volume's own path, where it does lead",
+         [] { move_folder(u"Volume{0b1c2d3e-0000-0000-0000-100000000000}\\Plugins", true), trust(ENFORCED); }, false,
+         ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
+        {"a junction to an object directory",
+         [] { move_folder(MOVED, true), trust(ENFORCED), fake::files.nodes[fake::normalise_path(FOLDER)].junction_target = u"\\RPC Control\\Plugins"; },
+         false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
+        {"a second junction behind the first",
+         [] {
+             move_folder(u"D:\\Other\\Plugins", true), trust(ENFORCED);
+             fake::files.add_link(u"D:\\Moved", u"D:\\Other");
+             fake::files.nodes[fake::normalise_path(FOLDER)].junction_target = u"\\??\\D:\\Moved\\Plugins";
+         },
+         false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
+        {"an administrator's symbolic link", [] { move_folder(MOVED, true, IO_REPARSE_TAG_SYMLINK), trust(ENFORCED); }, false,
+         ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
+        {"a parent folder's name on the way", [] {}, false, ERROR_INVALID_NAME, 0, "old build",
+         u"C:\\Program Files\\FL\\..\\FL\\Plugins\\Q.dll"},
+        {"a folder name ending in a dot", [] {}, false, ERROR_INVALID_NAME, 0, "old build", u"C:\\Program Files\\FL.\\Plugins\\Q.dll"},
+        // Clearing the mark would clear it under the other name too.
+        {"a read-only old build whose other name is a system file",
+         [] {
+             fake::files.node(PLUGIN)->read_only = fake::files.node(SYSTEM + u"\\Q.dll")->read_only = true;
+             fake::files.node(PLUGIN)->other_name = fake::normalise_path(SYSTEM + u"\\Q.dll");
+         },
+         false, ERROR_ACCESS_DENIED, 0, "old build"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -68,8 +117,10 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
         fake::files.add_file(SYSTEM + u"\\Q.dll", "system file");
         fake::files.add_file(SYSTEM + u"\\Q.dll.old", "planted");
         c.arrange();
+        guard_links(GetModuleHandleW(L"kernel32.dll"));
         std::map<std::string, std::string> system_before = system_files();
-        std::vector<WCHAR> path(PLUGIN.c_str(), PLUGIN.c_str() + PLUGIN.size() + 1);
+        std::u16string given = c.path ? c.path : PLUGIN;
+        std::vector<WCHAR> path(given.c_str(), given.c_str() + given.size() + 1);
         replacement done = {0, 0};  // a removal's outcome in place of the flags
         if (c.remove) done.left = remove_file(path.data(), &done.error);
         else done = replace_file(path.data(), "new build", 9);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "installer_run.h"
 #include "error_report.h"
@@ -23,6 +24,7 @@ const std::u16string RESTART_HOST = u"\r\nRestart your DAW to use the new versio
 const std::u16string IN_USE = u"The file is in use. Close every program that uses it, such as your DAW, and try again.";
 const std::u16string DISK_FULL = u"There is not enough free disk space on that drive.";
 const std::u16string LINK_REFUSED = u"Skipped: the folder is a link the installer does not follow.";
+const std::u16string BLOCKED = u"Your antivirus program blocked or changed the file. You may allow it there and try again.";
 const std::u16string LEFT_BESIDE = u"\r\n\r\nLeft beside the plug-in until you run the installer again:\r\n";
 const std::u16string ELSEWHERE = u"C:\\Users\\Ana\\Elsewhere";
 
@@ -54,6 +56,19 @@ void write_error_at(std::u16string path, DWORD error) {
 }
 
 void hold(const std::u16string &path, fake::Hold how) { fake::files.node(path)->hold = how; }
+
+void look_fails_once(const std::u16string &path) {
+    fake::files.look_fails = [path, failed = false](std::u16string_view at) mutable { return at == path && !std::exchange(failed, true); };
+}
+
+// A virus scanner acts on FL 64-bit's new file once it is written.
+void scan_new_fl64(std::function<void(fake::FileNode &)> act) {
+    fake::files.on_written = [act](std::u16string_view path, fake::FileNode &file) {
+        if (path == FL64 + u".new") act(file);
+    };
+}
+
+void erase(const std::u16string &path) { fake::files.nodes.erase(fake::normalise_path(path)); }
 
 // Turns folder into a link to a folder elsewhere that holds the same files.
 void link_elsewhere(const std::u16string &folder, DWORD tag = IO_REPARSE_TAG_MOUNT_POINT) {
@@ -88,8 +103,8 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
     // The same whatever stands behind the link: it is not looked at.
     const std::vector<std::u16string> FL_LINK_REFUSED = {
         cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + LINK_REFUSED + u"\r\n" + lines({FL64, FL32})};
-    const std::vector<std::string> FOUR = {"QUENTHALVOX.CLAP", "QUENTHALVOX (32-BIT).CLAP", "QUENTHALVOX.DLL",
-                                           "QUENTHALVOX_X64.DLL"};
+    const std::vector<std::string> FOUR = {"QUENTHALVOX.CLAP", "QUENTHALVOX (32-BIT).CLAP", "QUENTHALVOX_X64.DLL",
+                                           "QUENTHALVOX.DLL"};
     struct Case {
         const char *name;
         std::function<void()> arrange;
@@ -97,6 +112,7 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
         std::vector<std::u16string> renewed, reports;
         UINT exit;
         std::vector<std::string> beside = {};  // besides the four, in the plug-in folders
+        std::vector<std::u16string> gone = {};  // of the four, not there before nor after
     } cases[] = {
         {"all three", [] {}, {}, PLUGIN_FILES, {INSTALLED}, EXIT_DONE},
         {"FL 64-bit loaded by a host", [] { hold(FL64, fake::Hold::loaded); }, {}, PLUGIN_FILES,
@@ -204,6 +220,29 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
          [] { hold(FL64, fake::Hold::loaded), fake::remove_known_folder(FOLDERID_ProgramFiles); },
          {}, PLUGIN_FILES, {INSTALLED + RESTART_HOST + LEFT_BESIDE + lines({FL64 + u".old"})}, EXIT_DONE,
          {"QUENTHALVOX_X64.DLL.OLD"}},
+        // A file is installed only once it reads back as written.
+        {"a virus scanner blocking FL 64-bit's new file, Cancel", [] { scan_new_fl64([](auto &file) { file.open_error = 225; }); },
+         {IDCANCEL}, {CLAP64, CLAP32},
+         {cannot_install(FL64, BLOCKED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32}) + LEFT_BESIDE + lines({FL64 + u".new"})},
+         EXIT_INSTALL_FAILED, {"QUENTHALVOX_X64.DLL.NEW"}},
+        {"a virus scanner changing FL 64-bit's new file, Retry once it is allowed",
+         [] {
+             scan_new_fl64([](auto &file) { file.bytes[0] ^= 1; });
+             fake::on_message_box = [](const fake::MessageBoxRecord &) { fake::files.on_written = nullptr; };
+         },
+         {IDRETRY}, PLUGIN_FILES, {cannot_install(FL64, BLOCKED), INSTALLED}, EXIT_DONE},
+        // However early a run stops, an earlier run's files beside a plug-in are named.
+        {"the FL plug-in folder failing once to be looked at, over an earlier run's new file",
+         [] { fake::files.add_file(FL64 + u".new", "half a build"), look_fails_once(FL_FOLDER); }, {IDCANCEL}, {CLAP64, CLAP32},
+         {cannot_install(FL64, INACCESSIBLE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32}) + LEFT_BESIDE + lines({FL64 + u".new"})},
+         EXIT_INSTALL_FAILED, {"QUENTHALVOX_X64.DLL.NEW"}},
+        {"the same, over an earlier run's FL 32-bit build stranded aside",
+         [] { erase(FL32), fake::files.add_file(FL32 + u".old", "older build"), look_fails_once(FL_FOLDER); }, {IDCANCEL},
+         {CLAP64, CLAP32}, {cannot_install(FL64, INACCESSIBLE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32 + u".old"})},
+         EXIT_INSTALL_FAILED, {"QUENTHALVOX.DLL.OLD"}, {FL32}},
+        {"the FL plug-in folder a link the user made, nothing behind it",
+         [] { erase(FL64), erase(FL32), fake::files.add_folder(ELSEWHERE), link_elsewhere(FL_FOLDER); }, {IDCANCEL},
+         {CLAP64, CLAP32}, FL_LINK_REFUSED, EXIT_INSTALL_FAILED, {}, {FL64, FL32}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -219,14 +258,16 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
                       marquee_ran = fake::dialog_of(page).control(ID_PROGRESS)->marquee;
                   }),
                   c.exit);
+        std::vector<std::string> names;
         for (size_t i = 0; i < PLUGIN_FILES.size(); ++i) {
             if (fake::files.is_folder(PLUGIN_FILES[i])) continue;  // as the row left it
             bool renewed = std::count(c.renewed.begin(), c.renewed.end(), PLUGIN_FILES[i]) == 1;
-            EXPECT_EQ(fake::files.read(PLUGIN_FILES[i]), renewed ? target_test::bytes_of(ENTRIES[i]) : "older build")
+            bool gone = !renewed && std::count(c.gone.begin(), c.gone.end(), PLUGIN_FILES[i]) == 1;
+            EXPECT_EQ(fake::files.read(PLUGIN_FILES[i]),
+                      gone ? std::nullopt : std::optional(renewed ? target_test::bytes_of(ENTRIES[i]) : "older build"))
                 << fake::narrow(PLUGIN_FILES[i]);
+            if (!gone) names.push_back(FOUR[i]);
         }
-        std::vector<std::string> names = FOUR;
-        if (fake::files.is_folder(FL64)) names.erase(std::find(names.begin(), names.end(), "QUENTHALVOX_X64.DLL"));
         names.insert(names.end(), c.beside.begin(), c.beside.end());
         std::sort(names.begin(), names.end());
         std::vector<std::string> found = names_in_folders();
