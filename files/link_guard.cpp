@@ -66,11 +66,9 @@ WCHAR final_path[LONGEST_PATH + 8];
 // "\??\X:\" and usable names: a plain path on a drive, not a network share,
 // a volume's GUID path, an object directory or a device.
 bool is_plain_drive_path(const WCHAR *target, DWORD length) {
-    const WCHAR *prefix = L"\\??\\";
-    for (DWORD i = 0; i < 4; ++i)
-        if (length < 7 || target[i] != prefix[i]) return false;
-    WCHAR drive = WCHAR(target[4] | 0x20);
-    if (drive < L'a' || drive > L'z' || target[5] != L':' || target[6] != L'\\') return false;
+    if (length < 7 || target[0] != L'\\' || target[1] != L'?' || target[2] != L'?' || target[3] != L'\\' ||
+        WCHAR((target[4] | 0x20) - L'a') > L'z' - L'a' || target[5] != L':' || target[6] != L'\\')
+        return false;
     for (DWORD start = 7, end = 7; start < length; start = ++end) {
         while (end < length && target[end] != L'\\') ++end;
         if (!is_usable(target + start, end - start)) return false;

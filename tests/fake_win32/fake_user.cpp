@@ -445,7 +445,6 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (!std::strcmp(name, "NtCreateFile")) return as_farproc(&NtCreateFile);
         if (!std::strcmp(name, "NtSetInformationFile")) return as_farproc(&NtSetInformationFile);
         if (!std::strcmp(name, "RtlNtStatusToDosError")) return as_farproc(&RtlNtStatusToDosError);
-        if (!std::strcmp(name, "wine_get_version") && user.wine) return as_farproc(&Sleep);  // only its presence counts
     }
     return nullptr;
 }
@@ -458,8 +457,7 @@ BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID b
 
 BOOL WINAPI GetProcessMitigationPolicy(HANDLE process, PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size) {
     log_call("GetProcessMitigationPolicy " + number(policy));
-    if (user.redirection_trust == User::Trust::enforced && process == reinterpret_cast<HANDLE>(-1) && size == sizeof(DWORD))
-        *static_cast<DWORD *>(buffer) = 1;
+    if (user.redirection_trust == User::Trust::enforced && process == HANDLE(-1) && size == 4) *static_cast<DWORD *>(buffer) = 1;
     return user.redirection_trust != User::Trust::unknown;
 }
 

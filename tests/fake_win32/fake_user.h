@@ -109,11 +109,8 @@ struct User {
     bool has_dpi_function = true;          // SetProcessDpiAwarenessContext exists (Windows 10 1703+)
     bool has_dll_directories_function = true;  // SetDefaultDllDirectories exists (Windows 8, or 7 with KB2533623)
     std::vector<DPI_AWARENESS_CONTEXT> dpi_contexts;  // every call of it
-    // The guard against junctions no administrator made: unknown to the
-    // system, on and read back, or accepted without effect and read back
-    // without filling the buffer in, as Wine does.
+    // The guard against junctions no administrator made: unknown, on, or read back unfilled as under Wine.
     enum class Trust { unknown, enforced, unfilled } redirection_trust = Trust::unknown;
-    bool wine = false;  // ntdll exports wine_get_version
 
     std::vector<PendingThread> threads;  // created, not yet run
     bool thread_fails = false;           // CreateThread returns null

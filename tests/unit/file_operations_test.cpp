@@ -18,16 +18,17 @@ void link_system_at(const std::u16string &folder) {
     fake::files.add_link(folder, SYSTEM);
 }
 
-// An administrator moved the plug-in folder to target and left a junction, which the system vouches for or not.
-void move_folder(const std::u16string &target, bool vouched, DWORD tag = IO_REPARSE_TAG_MOUNT_POINT) {
+// An administrator moved the plug-in folder to target and left a link there,
+// which the system vouches for where its guard is as given.
+void move_folder(const std::u16string &target, fake::User::Trust trust = fake::User::Trust::enforced,
+                 DWORD tag = IO_REPARSE_TAG_MOUNT_POINT) {
     fake::files.add_file(target + u"\\Q.dll", "old build");
     fake::files.nodes.erase(fake::normalise_path(PLUGIN));
     fake::files.add_link(FOLDER, target, tag);
-    fake::files.nodes[fake::normalise_path(FOLDER)].vouched = vouched;
+    fake::files.nodes[fake::normalise_path(FOLDER)].vouched = true;
+    fake::user.redirection_trust = trust;
 }
-const std::u16string MOVED = u"D:\\Plugins";
-void trust(fake::User::Trust trust) { fake::user.redirection_trust = trust; }
-const auto ENFORCED = fake::User::Trust::enforced;
+std::u16string &junction_target() { return fake::files.nodes[fake::normalise_path(FOLDER)].junction_target; }
 
 std::map<std::string, std::string> system_files() {
     std::map<std::string, std::string> found;
@@ -54,7 +55,8 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
         {"a mount point on the plug-in folder the installer made, over an old build",
          [] { fake::files.nodes.erase(fake::normalise_path(SYSTEM + u"\\Q.dll")), link_system_at(FOLDER); }, false,
          ERROR_UNTRUSTED_MOUNT_POINT, 0, nullptr},
-        {"a mount point on the plug-in folder, removal", [] { link_system_at(FOLDER); }, true,
+        {"a mount point on the plug-in folder that the system does not vouch for, removal",
+         [] { link_system_at(FOLDER), fake::user.redirection_trust = fake::User::Trust::enforced; }, true,
          ERROR_UNTRUSTED_MOUNT_POINT, FILE_UNREACHED, "system file"},
         {"an administrator's junction higher up", [] { link_system_at(u"C:\\Program Files\\FL"); }, false,
          ERROR_UNTRUSTED_MOUNT_POINT, 0, nullptr},
@@ -75,38 +77,29 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
         // Only a junction that the system's guard, read back as on, vouches for
         // is followed, to a plain folder on a drive and where it really leads.
         {"an administrator's junction, a host holding the old build: no removal at restart through it",
-         [] { move_folder(MOVED, true), fake::files.node(PLUGIN)->hold = fake::Hold::loaded, trust(ENFORCED); }, false, 0,
+         [] { move_folder(u"D:\\Plugins"), fake::files.node(PLUGIN)->hold = fake::Hold::loaded; }, false, 0,
          OLD_BUILD_HELD | OLD_BUILD_LEFT, "new build"},
-        {"an administrator's junction, the guard unknown", [] { move_folder(MOVED, true); }, false,
-         ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
-        {"an administrator's junction, the guard's state not filled in",
-         [] { move_folder(MOVED, true), trust(fake::User::Trust::unfilled); }, false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
-        {"a junction to the system's folder that the system does not vouch for, removal",
-         [] { link_system_at(FOLDER), trust(ENFORCED); }, true, ERROR_UNTRUSTED_MOUNT_POINT, FILE_UNREACHED, "system file"},
-        {"a junction to a volume's own path, where it does lead",
-         [] { move_folder(u"Volume{0b1c2d3e-0000-0000-0000-100000000000}\\Plugins", true), trust(ENFORCED); }, false,
-         ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
-        {"a junction to an object directory",
-         [] { move_folder(MOVED, true), trust(ENFORCED), fake::files.nodes[fake::normalise_path(FOLDER)].junction_target = u"\\RPC Control\\Plugins"; },
+        {"an administrator's junction, the guard unknown", [] { move_folder(u"D:\\Plugins", fake::User::Trust::unknown); },
          false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
+        {"an administrator's junction, the guard's state not filled in",
+         [] { move_folder(u"D:\\Plugins", fake::User::Trust::unfilled); }, false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
+        {"a junction to a volume's own path, where it does lead",
+         [] { move_folder(u"Volume{0b1c2d3e-0000-0000-0000-100000000000}\\Plugins"); }, false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
         {"a second junction behind the first",
          [] {
-             move_folder(u"D:\\Other\\Plugins", true), trust(ENFORCED);
-             fake::files.add_link(u"D:\\Moved", u"D:\\Other");
-             fake::files.nodes[fake::normalise_path(FOLDER)].junction_target = u"\\??\\D:\\Moved\\Plugins";
+             move_folder(u"D:\\Other\\Plugins"), fake::files.add_link(u"D:\\Moved", u"D:\\Other");
+             junction_target() = u"\\??\\D:\\Moved\\Plugins";
          },
          false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
-        {"an administrator's symbolic link", [] { move_folder(MOVED, true, IO_REPARSE_TAG_SYMLINK), trust(ENFORCED); }, false,
-         ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
+        {"an administrator's symbolic link", [] { move_folder(u"D:\\Plugins", fake::User::Trust::enforced, IO_REPARSE_TAG_SYMLINK); },
+         false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
         {"a parent folder's name on the way", [] {}, false, ERROR_INVALID_NAME, 0, "old build",
          u"C:\\Program Files\\FL\\..\\FL\\Plugins\\Q.dll"},
         {"a folder name ending in a dot", [] {}, false, ERROR_INVALID_NAME, 0, "old build", u"C:\\Program Files\\FL.\\Plugins\\Q.dll"},
         // Clearing the mark would clear it under the other name too.
         {"a read-only old build whose other name is a system file",
-         [] {
-             fake::files.node(PLUGIN)->read_only = fake::files.node(SYSTEM + u"\\Q.dll")->read_only = true;
-             fake::files.node(PLUGIN)->other_name = fake::normalise_path(SYSTEM + u"\\Q.dll");
-         },
+         [] { fake::files.node(PLUGIN)->read_only = fake::files.node(SYSTEM + u"\\Q.dll")->read_only = true,
+              fake::files.node(PLUGIN)->other_name = fake::normalise_path(SYSTEM + u"\\Q.dll"); },
          false, ERROR_ACCESS_DENIED, 0, "old build"},
     };
     for (const Case &c : cases) {
