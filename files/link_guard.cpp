@@ -21,14 +21,8 @@ bool is_separator(WCHAR unit) { return unit == L'\\' || unit == L'/'; }
 // among them, would lead elsewhere than it reads; a colon names a stream.
 bool is_usable(const WCHAR *name, DWORD length) {
     for (DWORD i = 0; i < length; ++i)
-        if (name[i] == L':' || is_separator(name[i]) || !name[i]) return false;
+        if (name[i] == L':') return false;
     return length && name[length - 1] != L'.' && name[length - 1] != L' ';
-}
-
-DWORD length_of(const WCHAR *text) {
-    DWORD length = 0;
-    while (text[length]) ++length;
-    return length;
 }
 
 // Junctions, mount points (a volume mounted in a folder among them) and
@@ -96,8 +90,7 @@ DWORD follow_junction(const WCHAR *name, held_folders *held) {
     HANDLE target;
     if (held->count == MOST_FOLDERS ||
         !DeviceIoControl(innermost(*held), FSCTL_GET_REPARSE_POINT, nullptr, 0, &junction, sizeof junction, &size,
-                         nullptr) ||
-        junction.tag != IO_REPARSE_TAG_MOUNT_POINT)
+                         nullptr))
         return ERROR_UNTRUSTED_MOUNT_POINT;
     const WCHAR *to = junction.names + junction.target_offset / sizeof(WCHAR);
     DWORD length = junction.target_length / sizeof(WCHAR);
@@ -122,9 +115,9 @@ DWORD hold_first(const WCHAR *path, held_folders *held) {
 }
 
 // At most one junction on a way: a second is refused like any other link.
-DWORD hold_next(const WCHAR *path, const WCHAR *name, bool create, held_folders *held) {
+DWORD hold_next(const WCHAR *path, const WCHAR *name, DWORD length, bool create, held_folders *held) {
     if (held->count == MOST_FOLDERS) return ERROR_FILENAME_EXCED_RANGE;
-    if (!is_usable(name, length_of(name))) return ERROR_INVALID_NAME;
+    if (!is_usable(name, length)) return ERROR_INVALID_NAME;
     HANDLE folder;
     DWORD error = open_in(innermost(*held), name, FOLDER_ACCESS, FOLDER_SHARING, create ? FILE_OPEN_IF : FILE_OPEN,
                           FILE_DIRECTORY_FILE, &folder);
@@ -141,9 +134,9 @@ DWORD hold_next(const WCHAR *path, const WCHAR *name, bool create, held_folders 
 
 // A link at the file's own name is refused like one above it; nothing there
 // yet is fine. The file is not held, since it is to be renamed or deleted.
-DWORD check_name(const WCHAR *path, const held_folders &held) {
-    if (!*held.name) return ERROR_BAD_PATHNAME;
-    if (!is_usable(held.name, length_of(held.name))) return ERROR_INVALID_NAME;
+DWORD check_name(const WCHAR *path, DWORD length, const held_folders &held) {
+    if (!length) return ERROR_BAD_PATHNAME;
+    if (!is_usable(held.name, length)) return ERROR_INVALID_NAME;
     FILE_ATTRIBUTE_TAG_INFO found;
     DWORD error = look_in(innermost(held), held.name, &found);
     if (error) return error == ERROR_FILE_NOT_FOUND ? 0 : error;
@@ -198,16 +191,17 @@ DWORD hold_folders(WCHAR *path, bool create, held_folders *held) {
     path[start] = 0;
     DWORD error = hold_first(rooted ? path : L".", held);
     path[start] = unit;
-    for (DWORD end = start; !error && path[end]; ++end) {
+    DWORD end = start;
+    for (; !error && path[end]; ++end) {
         if (!is_separator(path[end])) continue;
         unit = path[end];
         path[end] = 0;  // the folder's own path, for its check
-        if (end > start) error = hold_next(path, path + start, create, held);
+        if (end > start) error = hold_next(path, path + start, end - start, create, held);
         path[end] = unit;
         start = end + 1;
     }
     held->name = path + start;
-    return error ? error : check_name(path, *held);
+    return error ? error : check_name(path, end - start, *held);
 }
 
 void release_folders(held_folders *held) {
