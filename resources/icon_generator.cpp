@@ -1,9 +1,10 @@
 // Draws the installer's icon and writes it as a .ico file: 16 x 16 and 32 x 32
-// at 8 bits per pixel, in that order (the resource compiler numbers the images
-// 1 and 2 as they come). No Windows the installer runs on shows 16 colours, so
-// there are no 4-bit images: a kilobyte less in every installer. The picture is a rounded violet tile with a
-// white sound wave across it. Everything is computed in integers and fixed
-// tables, so every build writes the same bytes.
+// at 4 bits per pixel, in that order (the resource compiler numbers the images
+// 1 and 2 as they come). The picture is a rounded violet tile with a white
+// sound wave across it: every pixel is violet, white or a blend of the two, so
+// 15 shades from violet to white draw it as closely as 256 colours would, in
+// little more than half the bytes of an 8-bit image. Everything is computed in
+// integers and fixed tables, so every build writes the same bytes.
 //
 // Usage: icon_generator <output.ico>
 #include <cstdint>
@@ -21,12 +22,10 @@ struct rgb {
     int r, g, b;
 };
 
-struct image_format {
-    int size;
-    int bits;
-};
+const rgb VIOLET = {102, 51, 204}, WHITE = {255, 255, 255};
 
-const image_format FORMATS[] = {{16, 8}, {32, 8}};
+const int SIZES[] = {16, 32};
+const int BITS = 4;
 
 // Supersampling factor per pixel side: the edges get soft without floating point.
 const int SUB = 8;
@@ -41,8 +40,8 @@ bool design_sample(int x, int y, rgb &out) {
     int dx = x - cx, dy = y - cy;
     if (x < lo || x >= hi || y < lo || y >= hi || dx * dx + dy * dy > radius * radius) return false;
 
-    // Flat violet: a gradient only bands in 16 and 256 colours.
-    out = {102, 51, 204};
+    // Flat violet: a gradient only bands in 16 colours.
+    out = VIOLET;
 
     // A wave whose amplitude swells toward the middle, drawn as a thick stroke.
     // Sine from a 16-step table of one period (scaled by 100).
@@ -54,7 +53,7 @@ bool design_sample(int x, int y, rgb &out) {
     int envelope = 128 - (x > 128 ? x - 128 : 128 - x);  // 0 at the edges, 128 at the centre
     int wave_y = 128 - (s * envelope * 70) / (100 * 128);
     int distance = y > wave_y ? y - wave_y : wave_y - y;
-    if (distance < 14) out = {255, 255, 255};
+    if (distance < 14) out = WHITE;
     return true;
 }
 
@@ -79,23 +78,23 @@ int render_pixel(int size, int px, int py, rgb &out) {
     return covered;
 }
 
-// 8-bit palette: a 6 x 6 x 6 colour cube and a ramp of 40 greys.
-std::vector<rgb> palette_for_8_bits() {
-    std::vector<rgb> palette;
-    for (int r = 0; r < 6; ++r)
-        for (int g = 0; g < 6; ++g)
-            for (int b = 0; b < 6; ++b) palette.push_back({r * 51, g * 51, b * 51});
-    for (int i = 0; i < 40; ++i) {
-        int v = (i * 255) / 39;
-        palette.push_back({v, v, v});
-    }
-    return palette;
+// The 16 colours: black for the transparent pixels (Windows draws an icon by
+// ANDing the mask and then XORing the colours, and only black leaves the
+// background as it was), then 15 evenly spaced shades from violet to white,
+// the only colours that averaging the design's samples can give.
+std::vector<rgb> icon_palette() {
+    std::vector<rgb> colours = {{0, 0, 0}};
+    for (int i = 0; i < 15; ++i)
+        colours.push_back({VIOLET.r + (WHITE.r - VIOLET.r) * i / 14, VIOLET.g + (WHITE.g - VIOLET.g) * i / 14,
+                           VIOLET.b + (WHITE.b - VIOLET.b) * i / 14});
+    return colours;
 }
 
+// The nearest of the shades, never the transparent pixels' black.
 int nearest(const std::vector<rgb> &palette, rgb c) {
-    int best = 0;
+    int best = 1;
     long best_distance = -1;
-    for (size_t i = 0; i < palette.size(); ++i) {
+    for (size_t i = 1; i < palette.size(); ++i) {
         long dr = palette[i].r - c.r, dg = palette[i].g - c.g, db = palette[i].b - c.b;
         long d = dr * dr * 3 + dg * dg * 4 + db * db * 2;
         if (best_distance < 0 || d < best_distance) {
@@ -106,8 +105,8 @@ int nearest(const std::vector<rgb> &palette, rgb c) {
     return best;
 }
 
-// An 8-bit image may list fewer than 256 colours: keeping only those it uses
-// saves most of a kilobyte per image in every installer.
+// An image may list fewer colours than its bits can index: keeping only those
+// it uses saves four bytes a colour in every installer.
 void keep_used_colours(std::vector<rgb> &palette, std::vector<int> &index) {
     std::vector<int> renumbered(palette.size(), -1);
     std::vector<rgb> used;
@@ -125,10 +124,9 @@ int row_bytes(int width, int bits) { return ((width * bits + 31) / 32) * 4; }
 
 // One icon image: BITMAPINFOHEADER (height doubled for the mask), palette,
 // colour rows bottom-up, then the 1-bit transparency mask, also bottom-up.
-std::vector<uint8_t> icon_image(image_format format) {
-    const int size = format.size, bits = format.bits;
-    std::vector<rgb> palette = palette_for_8_bits();
-    std::vector<int> index(size * size, 0);
+std::vector<uint8_t> icon_image(int size) {
+    std::vector<rgb> palette = icon_palette();
+    std::vector<int> index(size * size, 0);  // black where transparent
     std::vector<bool> transparent(size * size, true);
     for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {
@@ -142,12 +140,12 @@ std::vector<uint8_t> icon_image(image_format format) {
     keep_used_colours(palette, index);
 
     std::vector<uint8_t> out;
-    const int colour_row = row_bytes(size, bits), mask_row = row_bytes(size, 1);
+    const int colour_row = row_bytes(size, BITS), mask_row = row_bytes(size, 1);
     put32(out, 40);
     put32(out, size);
     put32(out, size * 2);
     put16(out, 1);
-    put16(out, bits);
+    put16(out, BITS);
     put32(out, 0);  // BI_RGB
     put32(out, (colour_row + mask_row) * size);
     put32(out, 0);
@@ -162,9 +160,7 @@ std::vector<uint8_t> icon_image(image_format format) {
     }
     for (int y = size - 1; y >= 0; --y) {
         std::vector<uint8_t> row(colour_row, 0);
-        for (int x = 0; x < size; ++x) {
-            row[x] = index[y * size + x];
-        }
+        for (int x = 0; x < size; x += 2) row[x / 2] = index[y * size + x] << 4 | index[y * size + x + 1];
         out.insert(out.end(), row.begin(), row.end());
     }
     for (int y = size - 1; y >= 0; --y) {
@@ -183,9 +179,9 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: icon_generator <output.ico>\n");
         return 2;
     }
-    const int count = sizeof FORMATS / sizeof FORMATS[0];
+    const int count = sizeof SIZES / sizeof SIZES[0];
     std::vector<std::vector<uint8_t>> images;
-    for (const image_format &format : FORMATS) images.push_back(icon_image(format));
+    for (int size : SIZES) images.push_back(icon_image(size));
 
     std::vector<uint8_t> file;
     put16(file, 0);
@@ -193,12 +189,12 @@ int main(int argc, char **argv) {
     put16(file, count);
     uint32_t offset = 6 + 16 * count;
     for (int i = 0; i < count; ++i) {
-        file.push_back(FORMATS[i].size);
-        file.push_back(FORMATS[i].size);
-        file.push_back(0);  // colour count; 0 means 256 or more
+        file.push_back(SIZES[i]);
+        file.push_back(SIZES[i]);
+        file.push_back(1 << BITS);  // colour count
         file.push_back(0);
         put16(file, 1);
-        put16(file, FORMATS[i].bits);
+        put16(file, BITS);
         put32(file, images[i].size());
         put32(file, offset);
         offset += images[i].size();

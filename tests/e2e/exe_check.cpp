@@ -181,7 +181,7 @@ void check_manifest(const image &pe, resource_tree &tree, const bytes &expected)
     std::printf("manifest: %zu bytes\n", manifest.size());
 }
 
-// The group lists 16 and 32 pixels at 8 bits per pixel, as icons 1 and 2, and
+// The group lists 16 and 32 pixels at 4 bits per pixel, as icons 1 and 2, and
 // each icon's own header agrees with its group entry.
 void check_icons(const image &pe, resource_tree &tree) {
     bytes group = single_resource(pe, tree, RT_GROUP_ICON, 1, "icon group");
@@ -209,8 +209,8 @@ void check_icons(const image &pe, resource_tree &tree) {
         check(u32(4) == width && u32(8) == 2 * height && (image_bytes[14] | image_bytes[15] << 8) == bits,
               "icon " + std::to_string(id) + ": bitmap header disagrees with its group entry");
     }
-    check(formats == std::set<std::pair<int, int>>{{16, 8}, {32, 8}},
-          "the icon images are not 16 and 32 pixels at 8 bits per pixel");
+    check(formats == std::set<std::pair<int, int>>{{16, 4}, {32, 4}},
+          "the icon images are not 16 and 32 pixels at 4 bits per pixel");
     check(ids == std::set<uint32_t>{1, 2}, "the icon images are not resources 1 and 2");
     check(tree[RT_ICON].size() == 2, "there are icon resources outside the group");
 }
