@@ -15,6 +15,8 @@ struct control_rect {
 };
 
 // The control at (x, y), cx wide and cy high: the notation of the pages' tables.
+// A fixed one is kept as a static constant, read from data: built in place, it
+// would take more bytes of code than it holds.
 constexpr control_rect control_at(LONG x, LONG y, LONG cx, LONG cy) { return {x, x + cx, y, y + cy}; }
 
 enum : unsigned long { TEMPLATE_CAPACITY = 0x1010000 };

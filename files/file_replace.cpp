@@ -62,6 +62,11 @@ bool is_in_use_error(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
 }
 
+// A host that has loaded the plug-in keeps it mapped, and a read-only mark
+// comes with files copied from archives and discs: either way the file can be
+// neither overwritten nor deleted, but it can be renamed within its folder.
+bool may_move_aside(DWORD error) { return error == ERROR_ACCESS_DENIED || is_in_use_error(error); }
+
 // Of a walk: a folder missing on the way, or a file where one should be,
 // below which nothing can stand.
 bool is_not_found(DWORD error) {
@@ -137,9 +142,23 @@ void note_aside(removal outcome, DWORD *left) {
     if (outcome == FILE_LEFT) *left |= OLD_BUILD_LEFT;
 }
 
-// The old build, held open, goes aside for the new one; if the new one cannot
-// take its place it comes back. A read-only mark is cleared only on its way
-// out, and never on a file with another name, under which it would change too.
+// The old build is opened once and looked at, moved and deleted through that
+// handle, so nothing is looked at by one name and changed by another. A
+// folder at the path is not ours to push aside.
+DWORD open_old_build(const place &file, HANDLE *old) {
+    return open_in(file.folder, file.name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, SHARE_ALL, FILE_OPEN,
+                   FILE_NON_DIRECTORY_FILE, old);
+}
+
+// The build moved aside by an earlier update, still held, stands in the way.
+DWORD move_aside(const place &file, HANDLE old) {
+    DWORD error = rename_object(old, file.folder, file.aside_name, false);
+    return error == ERROR_ALREADY_EXISTS ? ERROR_SHARING_VIOLATION : error;
+}
+
+// The old build goes aside for the new one; if the new one cannot take its
+// place it comes back. A read-only mark is cleared only on its way out, and
+// never on a file with another name, under which it would change too.
 DWORD move_past(const place &file, HANDLE new_file, HANDLE old, DWORD *left) {
     FILE_ATTRIBUTE_TAG_INFO found;
     DWORD links;
@@ -148,9 +167,8 @@ DWORD move_past(const place &file, HANDLE new_file, HANDLE old, DWORD *left) {
     if (error) return error;
     bool read_only = found.FileAttributes & FILE_ATTRIBUTE_READONLY;
     if (read_only && links > 1) return ERROR_ACCESS_DENIED;
-    error = rename_object(old, file.folder, file.aside_name, false);
-    // The build moved aside by an earlier update is still held as well.
-    if (error) return error == ERROR_ALREADY_EXISTS ? ERROR_SHARING_VIOLATION : error;
+    error = move_aside(file, old);
+    if (error) return error;
     error = rename_object(new_file, file.folder, file.name, false);
     if (error) {
         rename_object(old, file.folder, file.name, false);  // if it cannot, the report finds it aside
@@ -161,17 +179,9 @@ DWORD move_past(const place &file, HANDLE new_file, HANDLE old, DWORD *left) {
     return 0;
 }
 
-// A host that has loaded the plug-in keeps it mapped, and a read-only mark
-// comes with files copied from archives and discs: the old build can then be
-// neither overwritten nor deleted, but it can be renamed within its folder.
-// One handle on it does all, so nothing is looked at by one name and changed
-// by another. A folder at the path is not ours to push aside.
 DWORD replace_past_old(const place &file, HANDLE new_file, DWORD error, DWORD *left) {
-    if (error != ERROR_ACCESS_DENIED && !is_in_use_error(error)) return error;
     HANDLE old;
-    error = open_in(file.folder, file.name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, SHARE_ALL,
-                    FILE_OPEN, FILE_NON_DIRECTORY_FILE, &old);
-    if (error) return error;
+    if (!may_move_aside(error) || (error = open_old_build(file, &old)) != ERROR_SUCCESS) return error;
     error = move_past(file, new_file, old, left);
     CloseHandle(old);
     return error;
@@ -211,33 +221,27 @@ DWORD put_in_place(const place &file, const void *bytes, DWORD size, DWORD *left
 // Deletes the open file, or moves it aside where a host holds it; a file that
 // cannot go is put back where the user will look for it. A read-only file is
 // not ours to push aside.
-removal take_away(const place &file, HANDLE object, DWORD *error) {
-    *error = delete_object(object);
+removal take_away(const place &file, HANDLE old, DWORD *error) {
+    *error = delete_object(old);
     if (!*error) return FILE_REMOVED;
     FILE_ATTRIBUTE_TAG_INFO found;
-    if ((*error != ERROR_ACCESS_DENIED && !is_in_use_error(*error)) || tag_of(object, &found) != ERROR_SUCCESS ||
-        (found.FileAttributes & FILE_ATTRIBUTE_READONLY))
+    if (!may_move_aside(*error) || tag_of(old, &found) != ERROR_SUCCESS ||
+        (found.FileAttributes & FILE_ATTRIBUTE_READONLY) || (*error = move_aside(file, old)) != ERROR_SUCCESS)
         return FILE_LEFT;
-    *error = rename_object(object, file.folder, file.aside_name, false);
-    if (*error) {
-        if (*error == ERROR_ALREADY_EXISTS) *error = ERROR_SHARING_VIOLATION;
-        return FILE_LEFT;
-    }
-    removal outcome = dispose_aside(file, delete_object(object));
+    removal outcome = dispose_aside(file, delete_object(old));
     if (outcome != FILE_LEFT) return outcome;
     *error = ERROR_SHARING_VIOLATION;
-    return rename_object(object, file.folder, file.name, false) == ERROR_SUCCESS ? FILE_LEFT : FILE_LEFT_ASIDE;
+    return rename_object(old, file.folder, file.name, false) == ERROR_SUCCESS ? FILE_LEFT : FILE_LEFT_ASIDE;
 }
 
 // A new file that a killed install left is never a build that works.
 removal remove_at(const place &file, DWORD *error) {
     delete_in(file.folder, file.new_name, FILE_NON_DIRECTORY_FILE);
-    HANDLE object;
-    *error = open_in(file.folder, file.name, DELETE | FILE_READ_ATTRIBUTES, SHARE_ALL, FILE_OPEN,
-                     FILE_NON_DIRECTORY_FILE, &object);
+    HANDLE old;
+    *error = open_old_build(file, &old);
     if (*error) return *error == ERROR_FILE_NOT_FOUND ? FILE_REMOVED : FILE_LEFT;
-    removal outcome = take_away(file, object, error);
-    CloseHandle(object);
+    removal outcome = take_away(file, old, error);
+    CloseHandle(old);
     return outcome;
 }
 

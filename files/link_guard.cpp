@@ -10,6 +10,17 @@ namespace {
 typedef BOOL(WINAPI *set_mitigation_policy)(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size);
 typedef BOOL(WINAPI *get_mitigation_policy)(HANDLE process, PROCESS_MITIGATION_POLICY policy, PVOID buffer,
                                             SIZE_T size);
+typedef BOOL(WINAPI *device_control_call)(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
+                                          DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped);
+typedef DWORD(WINAPI *final_path_call)(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+typedef int(WINAPI *compare_call)(LPCWSTR one, int one_length, LPCWSTR other, int other_length, BOOL ignore_case);
+
+// Only systems with the guard follow a junction, so only they need these.
+struct {
+    device_control_call device_control;
+    final_path_call final_path;
+    compare_call compare;
+} junction_calls;
 
 // Set once at start-up.
 bool junctions_vouched;     // the system refuses every junction no administrator made
@@ -57,28 +68,23 @@ struct {
 } junction;
 WCHAR final_path[LONGEST_PATH + 8];
 
-// "\??\X:\" and usable names: a plain path on a drive, not a network share,
-// a volume's GUID path, an object directory or a device.
-bool is_plain_drive_path(const WCHAR *target, DWORD length) {
-    if (length < 7 || target[0] != L'\\' || target[1] != L'?' || target[2] != L'?' || target[3] != L'\\' ||
-        WCHAR((target[4] | 0x20) - L'a') > L'z' - L'a' || target[5] != L':' || target[6] != L'\\')
-        return false;
-    for (DWORD start = 7, end = 7; start < length; start = ++end) {
-        while (end < length && target[end] != L'\\') ++end;
-        if (!is_usable(target + start, end - start)) return false;
-    }
-    return true;
+// "\??\X:\": a path on a drive, not a network share, a volume's GUID path,
+// an object directory or a device. That the folder opened through it has
+// this very path, as the system spells it, rules out "." and ".." in it.
+bool is_drive_path(const WCHAR *target, DWORD length) {
+    return length >= 7 && target[0] == L'\\' && target[1] == L'?' && target[2] == L'?' && target[3] == L'\\' &&
+           WCHAR((target[4] | 0x20) - L'a') <= L'z' - L'a' && target[5] == L':' && target[6] == L'\\';
 }
 
 // Where the handle really is, against where the junction says it leads ("\\?\"
 // and "\??\" both begin a path of the system's; a target may end in a
 // separator), without regard to case, as the system compares names.
 bool leads_to(HANDLE folder, const WCHAR *target, DWORD length) {
-    DWORD found = GetFinalPathNameByHandleW(folder, final_path, sizeof final_path / sizeof(WCHAR),
+    DWORD found = junction_calls.final_path(folder, final_path, sizeof final_path / sizeof(WCHAR),
                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (found < 4 || found >= sizeof final_path / sizeof(WCHAR)) return false;
     if (length > 7 && target[length - 1] == L'\\') --length;
-    return CompareStringOrdinal(final_path + 4, int(found - 4), target + 4, int(length - 4), TRUE) == CSTR_EQUAL;
+    return junction_calls.compare(final_path + 4, int(found - 4), target + 4, int(length - 4), TRUE) == CSTR_EQUAL;
 }
 
 // The junction at name, just held as itself, is followed to a plain folder
@@ -89,13 +95,13 @@ DWORD follow_junction(const WCHAR *name, held_folders *held) {
     DWORD size;
     HANDLE target;
     if (held->count == MOST_FOLDERS ||
-        !DeviceIoControl(innermost(*held), FSCTL_GET_REPARSE_POINT, nullptr, 0, &junction, sizeof junction, &size,
-                         nullptr))
+        !junction_calls.device_control(innermost(*held), FSCTL_GET_REPARSE_POINT, nullptr, 0, &junction,
+                                       sizeof junction, &size, nullptr))
         return ERROR_UNTRUSTED_MOUNT_POINT;
     const WCHAR *to = junction.names + junction.target_offset / sizeof(WCHAR);
     DWORD length = junction.target_length / sizeof(WCHAR);
     if (DWORD(to + length - junction.names) > sizeof junction.names / sizeof(WCHAR) ||
-        !is_plain_drive_path(to, length) ||
+        !is_drive_path(to, length) ||
         open_through_in(held->folder[held->count - 2], name, FOLDER_ACCESS, FOLDER_SHARING, &target))
         return ERROR_UNTRUSTED_MOUNT_POINT;
     held->folder[held->count++] = target;
@@ -170,9 +176,14 @@ void guard_links(HMODULE kernel32) {
     junctions_vouched = set_policy && set_policy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) && get_policy;
     policy = {};
     HANDLE this_process = reinterpret_cast<HANDLE>(-1);  // the pseudo handle, as GetCurrentProcess gives it
-    junctions_vouched = junctions_vouched &&
-                        get_policy(this_process, ProcessRedirectionTrustPolicy, &policy, sizeof policy) &&
-                        policy.EnforceRedirectionTrust;
+    junction_calls = {};
+    if (junctions_vouched && get_policy(this_process, ProcessRedirectionTrustPolicy, &policy, sizeof policy) &&
+        policy.EnforceRedirectionTrust) {
+        junction_calls.device_control = as_call<device_control_call>(GetProcAddress(kernel32, "DeviceIoControl"));
+        junction_calls.final_path = as_call<final_path_call>(GetProcAddress(kernel32, "GetFinalPathNameByHandleW"));
+        junction_calls.compare = as_call<compare_call>(GetProcAddress(kernel32, "CompareStringOrdinal"));
+    }
+    junctions_vouched = junction_calls.device_control && junction_calls.final_path && junction_calls.compare;
     links_opened_through = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
 }
 

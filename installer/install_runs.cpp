@@ -23,9 +23,9 @@ constexpr const char *TEXT_INSTALLED = "The installation finished successfully.\
 constexpr const char *TEXT_UNINSTALLED = "Quenthalvox has been uninstalled from your computer.";
 constexpr const char *TEXT_NOT_STARTED = "The installation could not be started. Please try again.";
 constexpr const char *TEXT_RESTART_HOST = "\r\nRestart your DAW to use the new version.";
-constexpr const char *TEXT_PARTLY_INSTALLED = "Only these files were installed:\r\n";
+constexpr const char *TEXT_PARTLY_INSTALLED = "Only these files were installed:";
 constexpr const char *TEXT_NOT_INSTALLED = "Quenthalvox was not installed.";
-constexpr const char *TEXT_KEPT = "These files keep their earlier version:\r\n";
+constexpr const char *TEXT_KEPT = "These files keep their earlier version:";
 constexpr const char *TEXT_RUN_AGAIN = "Run the installer again to update them, with your DAW closed.";
 constexpr const char *TEXT_LEFT = "These files could not be removed:\r\n";
 constexpr const char *TEXT_AT_RESTART = "These files will be removed when you restart your computer:\r\n";
@@ -100,27 +100,24 @@ void note_ticked_files() {
     }
 }
 
+// A list of files under its heading, a blank line after what comes before.
+void add_section(const char *heading, const WCHAR *list, const char *closing) {
+    if (!*list) return;
+    if (closing_report[0]) ascii_append(closing_report, "\r\n");
+    ascii_append(closing_report, heading);
+    ascii_append(closing_report, "\r\n");
+    wide_append(closing_report, list);
+    ascii_append(closing_report, closing);
+}
+
 // After a failure the user learns which files are new, which keep the
 // build they had and what to do about them; a file that was not there before
 // is simply not installed.
 void failure_report() {
     note_ticked_files();
-    if (account.installed[0]) {
-        ascii_append(closing_report, TEXT_PARTLY_INSTALLED);
-        wide_append(closing_report, account.installed);
-    }
-    if (refused[0]) {
-        if (closing_report[0]) ascii_append(closing_report, "\r\n");
-        ascii_append(closing_report, cause_text(ERROR_UNTRUSTED_MOUNT_POINT, nullptr));
-        ascii_append(closing_report, "\r\n");
-        wide_append(closing_report, refused);
-    }
-    if (kept[0]) {
-        if (closing_report[0]) ascii_append(closing_report, "\r\n");
-        ascii_append(closing_report, TEXT_KEPT);
-        wide_append(closing_report, kept);
-        ascii_append(closing_report, TEXT_RUN_AGAIN);
-    }
+    add_section(TEXT_PARTLY_INSTALLED, account.installed, "");
+    add_section(cause_text(ERROR_UNTRUSTED_MOUNT_POINT, nullptr), refused, "");
+    add_section(TEXT_KEPT, kept, TEXT_RUN_AGAIN);
     if (!closing_report[0]) ascii_append(closing_report, TEXT_NOT_INSTALLED);
 }
 

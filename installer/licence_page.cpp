@@ -18,18 +18,18 @@ WCHAR *widen_licence_text() {
 namespace {
 
 void add_licence_controls(const WCHAR *text) {
-    const control_rect prompt = control_at(13, 28, 283, 13);
+    static constexpr control_rect prompt = control_at(13, 28, 283, 13);
     add_control(0, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, prompt, 0, "STATIC",
                 "To install Quenthalvox, you need to agree to the end-user license agreement.");
     // No horizontal scrolling: each clause is one long line that the box wraps.
-    const control_rect box = control_at(19, 46, 271, 115);
+    static constexpr control_rect box = control_at(19, 46, 271, 115);
     add_control(WS_EX_STATICEDGE,
                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE, box, 0,
                 "EDIT", text);
     // Cancel before Agree: the tab order runs text, Cancel, Agree.
-    const control_rect cancel = control_at(252, 172, 50, 14);
+    static constexpr control_rect cancel = control_at(252, 172, 50, 14);
     add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, cancel, IDCANCEL, "BUTTON", "&Cancel");
-    const control_rect agree = control_at(198, 172, 50, 14);
+    static constexpr control_rect agree = control_at(198, 172, 50, 14);
     add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, agree, IDOK, "BUTTON", "&Agree");
 }
 

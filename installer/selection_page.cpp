@@ -74,17 +74,17 @@ DWORD add_fl_option(WCHAR *path) {
 }
 
 void add_buttons() {
-    const control_rect uninstall = control_at(7, 172, 50, 14);
+    static constexpr control_rect uninstall = control_at(7, 172, 50, 14);
     add_control(0, BUTTON_STYLE | WS_GROUP, uninstall, ID_UNINSTALL, "BUTTON", "&Uninstall");
     register_command(ID_UNINSTALL, on_uninstall);
-    const control_rect cancel = control_at(252, 172, 50, 14);
+    static constexpr control_rect cancel = control_at(252, 172, 50, 14);
     add_control(0, BUTTON_STYLE, cancel, IDCANCEL, "BUTTON", "&Cancel");
     register_command(IDCANCEL, on_cancel);
-    const control_rect install = control_at(198, 172, 50, 14);
+    static constexpr control_rect install = control_at(198, 172, 50, 14);
     add_control(0, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, install, IDOK, "BUTTON", "&Install");
     register_command(IDOK, on_install);
     // Still until the install run starts its marquee.
-    const control_rect progress = control_at(67, 173, 121, 12);
+    static constexpr control_rect progress = control_at(67, 173, 121, 12);
     add_control(0, WS_CHILD | WS_VISIBLE | PBS_MARQUEE, progress, ID_PROGRESS, "msctls_progress32",
                 "Installation progress");
 }
@@ -98,7 +98,7 @@ INT_PTR CALLBACK selection_page_proc(HWND page, UINT message, WPARAM wparam, LPA
 
 UINT run_selection_page() {
     begin_page();
-    const control_rect heading = control_at(13, 28, 283, 13);
+    static constexpr control_rect heading = control_at(13, 28, 283, 13);
     add_control(0, TEXT_STYLE, heading, ID_HEADING, "STATIC", "Select the versions you want to install:");
     WCHAR path[300];
     DWORD available = add_clap_option(0, "CLAP (64-bit)", on_toggle_clap64, CLAP_64_BIT, label_clap64, path);

@@ -440,6 +440,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (!std::strcmp(name, "SetDefaultDllDirectories")) return as_farproc(&SetDefaultDllDirectories);
         if (!std::strcmp(name, "SetProcessMitigationPolicy")) return as_farproc(&SetProcessMitigationPolicy);
         if (!std::strcmp(name, "GetProcessMitigationPolicy")) return as_farproc(&GetProcessMitigationPolicy);
+        if (!std::strcmp(name, "DeviceIoControl")) return as_farproc(&DeviceIoControl);
+        if (!std::strcmp(name, "GetFinalPathNameByHandleW")) return as_farproc(&GetFinalPathNameByHandleW);
+        if (!std::strcmp(name, "CompareStringOrdinal")) return as_farproc(&CompareStringOrdinal);
     }
     if (module == ntdll_module) {
         if (!std::strcmp(name, "NtCreateFile")) return as_farproc(&NtCreateFile);
