@@ -8,3 +8,7 @@
 template <typename function> function as_call(FARPROC found) {
     return reinterpret_cast<function>(reinterpret_cast<void (*)()>(found));
 }
+
+// Looks up count calls of module, named one after the other in names, each
+// name ended by a NUL; one the system lacks is null. Gives whether all were found.
+bool find_calls(HMODULE module, const char *names, FARPROC *calls, DWORD count);

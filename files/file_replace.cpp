@@ -2,6 +2,7 @@
 
 #include "files/link_guard.h"
 #include "files/relative_calls.h"
+#include "common/code_size.h"
 #include "common/wide_string.h"
 
 const WCHAR NEW_SUFFIX[] = L".new";
@@ -15,12 +16,10 @@ constexpr const char *TEXT_LINK_REFUSED = "Skipped: the folder is a link the ins
 constexpr const char *TEXT_BLOCKED =
     "Your antivirus program blocked or changed the file. You may allow it there and try again.";
 
-// The installer's own error, with the bit no system error has.
+// The installer's own error, with the bit no system error has; beside it,
+// Windows gives ERROR_VIRUS_INFECTED (225) or ERROR_VIRUS_DELETED (226) when a
+// virus scanner blocks a file.
 const DWORD READ_BACK_DIFFERS = 0x20000000;
-// Windows gives the first two when a virus scanner blocks a file.
-const DWORD BLOCKED_ERRORS[] = {225 /* ERROR_VIRUS_INFECTED */, 226 /* ERROR_VIRUS_DELETED */, READ_BACK_DIFFERS};
-
-const ULONG SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The side names in full, for the system's removal at restart, which goes by
 // name; their last names are the side names within the held folder.
@@ -146,8 +145,7 @@ void note_aside(removal outcome, DWORD *left) {
 // handle, so nothing is looked at by one name and changed by another. A
 // folder at the path is not ours to push aside.
 DWORD open_old_build(const place &file, HANDLE *old) {
-    return open_in(file.folder, file.name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, SHARE_ALL, FILE_OPEN,
-                   FILE_NON_DIRECTORY_FILE, old);
+    return open_to_change(file.folder, file.name, FILE_NON_DIRECTORY_FILE, old);
 }
 
 // The build moved aside by an earlier update, still held, stands in the way.
@@ -201,7 +199,7 @@ DWORD put_checked_in_place(const place &file, HANDLE new_file, const void *bytes
     return 0;
 }
 
-DWORD put_in_place(const place &file, const void *bytes, DWORD size, DWORD *left) {
+OUT_OF_LINE DWORD put_in_place(const place &file, const void *bytes, DWORD size, DWORD *left) {
     clear_earlier_run(file);
     HANDLE new_file;
     DWORD error = write_new_file(file, bytes, size);
@@ -245,12 +243,6 @@ removal remove_at(const place &file, DWORD *error) {
     return outcome;
 }
 
-// A file's look that fails otherwise than "not found" cannot rule one out.
-bool is_file_there(HANDLE folder, const WCHAR *name) {
-    FILE_ATTRIBUTE_TAG_INFO found;
-    DWORD error = look_in(folder, name, &found);
-    return error ? error != ERROR_FILE_NOT_FOUND : !(found.FileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 }  // namespace
 
@@ -292,9 +284,13 @@ standing what_stands(WCHAR *path) {
     found.walk = hold_folders(path, false, &held);
     if (found.walk == ERROR_SUCCESS) {
         place file = place_of(path, held);
-        found.there = (is_file_there(file.folder, file.name) ? FILE_THERE : 0) |
-                      (is_there(file.folder, file.new_name) ? NEW_FILE_THERE : 0) |
-                      (is_there(file.folder, file.aside_name) ? OLD_BUILD_THERE : 0);
+        const WCHAR *names[] = {file.name, file.new_name, file.aside_name};  // the flags' order
+        for (DWORD i = 0; i < 3; ++i) {
+            FILE_ATTRIBUTE_TAG_INFO look;
+            DWORD error = look_in(file.folder, names[i], &look);
+            if (error ? error != ERROR_FILE_NOT_FOUND : !(i == 0 && (look.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)))
+                found.there |= 1 << i;
+        }
     }
     release_folders(&held);
     if (is_not_found(found.walk)) found.walk = 0;
@@ -305,7 +301,6 @@ const char *cause_text(DWORD error, const char *otherwise) {
     if (is_in_use_error(error)) return TEXT_IN_USE;
     if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return TEXT_DISK_FULL;
     if (error == ERROR_UNTRUSTED_MOUNT_POINT) return TEXT_LINK_REFUSED;
-    for (DWORD blocked : BLOCKED_ERRORS)
-        if (error == blocked) return TEXT_BLOCKED;
+    if (error == 225 || error == 226 || error == READ_BACK_DIFFERS) return TEXT_BLOCKED;
     return otherwise;
 }

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "common/code_size.h"
 #include "common/run_time_calls.h"
 #include "files/relative_calls.h"
 
@@ -15,12 +16,8 @@ typedef BOOL(WINAPI *device_control_call)(HANDLE device, DWORD code, LPVOID in, 
 typedef DWORD(WINAPI *final_path_call)(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
 typedef int(WINAPI *compare_call)(LPCWSTR one, int one_length, LPCWSTR other, int other_length, BOOL ignore_case);
 
-// Only systems with the guard follow a junction, so only they need these.
-struct {
-    device_control_call device_control;
-    final_path_call final_path;
-    compare_call compare;
-} junction_calls;
+enum { SET_POLICY, GET_POLICY, DEVICE_CONTROL, FINAL_PATH, COMPARE };
+FARPROC kernel32_calls[5];
 
 // Set once at start-up.
 bool junctions_vouched;     // the system refuses every junction no administrator made
@@ -80,11 +77,11 @@ bool is_drive_path(const WCHAR *target, DWORD length) {
 // and "\??\" both begin a path of the system's; a target may end in a
 // separator), without regard to case, as the system compares names.
 bool leads_to(HANDLE folder, const WCHAR *target, DWORD length) {
-    DWORD found = junction_calls.final_path(folder, final_path, sizeof final_path / sizeof(WCHAR),
+    DWORD found = as_call<final_path_call>(kernel32_calls[FINAL_PATH])(folder, final_path, sizeof final_path / sizeof(WCHAR),
                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (found < 4 || found >= sizeof final_path / sizeof(WCHAR)) return false;
     if (length > 7 && target[length - 1] == L'\\') --length;
-    return junction_calls.compare(final_path + 4, int(found - 4), target + 4, int(length - 4), TRUE) == CSTR_EQUAL;
+    return as_call<compare_call>(kernel32_calls[COMPARE])(final_path + 4, int(found - 4), target + 4, int(length - 4), TRUE) == CSTR_EQUAL;
 }
 
 // The junction at name, just held as itself, is followed to a plain folder
@@ -95,7 +92,7 @@ DWORD follow_junction(const WCHAR *name, held_folders *held) {
     DWORD size;
     HANDLE target;
     if (held->count == MOST_FOLDERS ||
-        !junction_calls.device_control(innermost(*held), FSCTL_GET_REPARSE_POINT, nullptr, 0, &junction,
+        !as_call<device_control_call>(kernel32_calls[DEVICE_CONTROL])(innermost(*held), FSCTL_GET_REPARSE_POINT, nullptr, 0, &junction,
                                        sizeof junction, &size, nullptr))
         return ERROR_UNTRUSTED_MOUNT_POINT;
     const WCHAR *to = junction.names + junction.target_offset / sizeof(WCHAR);
@@ -121,7 +118,8 @@ DWORD hold_first(const WCHAR *path, held_folders *held) {
 }
 
 // At most one junction on a way: a second is refused like any other link.
-DWORD hold_next(const WCHAR *path, const WCHAR *name, DWORD length, bool create, held_folders *held) {
+OUT_OF_LINE DWORD hold_next(const WCHAR *path, const WCHAR *name, DWORD length, bool create,
+                              held_folders *held) {
     if (held->count == MOST_FOLDERS) return ERROR_FILENAME_EXCED_RANGE;
     if (!is_usable(name, length)) return ERROR_INVALID_NAME;
     HANDLE folder;
@@ -141,8 +139,7 @@ DWORD hold_next(const WCHAR *path, const WCHAR *name, DWORD length, bool create,
 // A link at the file's own name is refused like one above it; nothing there
 // yet is fine. The file is not held, since it is to be renamed or deleted.
 DWORD check_name(const WCHAR *path, DWORD length, const held_folders &held) {
-    if (!length) return ERROR_BAD_PATHNAME;
-    if (!is_usable(held.name, length)) return ERROR_INVALID_NAME;
+    if (!is_usable(held.name, length)) return ERROR_INVALID_NAME;  // an empty one among them
     FILE_ATTRIBUTE_TAG_INFO found;
     DWORD error = look_in(innermost(held), held.name, &found);
     if (error) return error == ERROR_FILE_NOT_FOUND ? 0 : error;
@@ -166,24 +163,24 @@ bool below(const WCHAR *path, const KNOWNFOLDERID &id) {
 }  // namespace
 
 // Only a guard that the system reads back as on vouches for a junction: older
-// systems refuse the policy, and Wine accepts it without effect and answers
-// the read without filling it in.
+// systems lack the policy or refuse it, and Wine accepts it without effect and
+// answers the read without filling it in. Systems with the guard have the
+// calls that follow a junction too.
 void guard_links(HMODULE kernel32) {
-    auto set_policy = as_call<set_mitigation_policy>(GetProcAddress(kernel32, "SetProcessMitigationPolicy"));
-    auto get_policy = as_call<get_mitigation_policy>(GetProcAddress(kernel32, "GetProcessMitigationPolicy"));
+    bool found = find_calls(kernel32,
+                            "SetProcessMitigationPolicy\0GetProcessMitigationPolicy\0DeviceIoControl\0"
+                            "GetFinalPathNameByHandleW\0CompareStringOrdinal",
+                            kernel32_calls, 5);
     PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
     policy.EnforceRedirectionTrust = 1;
-    junctions_vouched = set_policy && set_policy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) && get_policy;
+    auto set_policy = as_call<set_mitigation_policy>(kernel32_calls[SET_POLICY]);
+    junctions_vouched = set_policy && set_policy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) && found;
     policy = {};
     HANDLE this_process = reinterpret_cast<HANDLE>(-1);  // the pseudo handle, as GetCurrentProcess gives it
-    junction_calls = {};
-    if (junctions_vouched && get_policy(this_process, ProcessRedirectionTrustPolicy, &policy, sizeof policy) &&
-        policy.EnforceRedirectionTrust) {
-        junction_calls.device_control = as_call<device_control_call>(GetProcAddress(kernel32, "DeviceIoControl"));
-        junction_calls.final_path = as_call<final_path_call>(GetProcAddress(kernel32, "GetFinalPathNameByHandleW"));
-        junction_calls.compare = as_call<compare_call>(GetProcAddress(kernel32, "CompareStringOrdinal"));
-    }
-    junctions_vouched = junction_calls.device_control && junction_calls.final_path && junction_calls.compare;
+    junctions_vouched = junctions_vouched &&
+                        as_call<get_mitigation_policy>(kernel32_calls[GET_POLICY])(
+                            this_process, ProcessRedirectionTrustPolicy, &policy, sizeof policy) &&
+                        policy.EnforceRedirectionTrust;
     links_opened_through = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
 }
 

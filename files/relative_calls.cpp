@@ -1,5 +1,6 @@
 #include "files/relative_calls.h"
 
+#include "common/code_size.h"
 #include "common/path_limits.h"
 #include "common/run_time_calls.h"
 
@@ -13,26 +14,18 @@ typedef NTSTATUS(NTAPI *set_information_call)(HANDLE object, PIO_STATUS_BLOCK st
                                               ULONG size, FILE_INFORMATION_CLASS kind);
 typedef ULONG(NTAPI *error_of_status_call)(NTSTATUS status);
 
-struct {
-    create_file_call create_file;
-    set_information_call set_information;
-    error_of_status_call error_of_status;
-} ntdll;
-
-template <typename function> void find(HMODULE module, const char *name, function *call) {
-    *call = as_call<function>(GetProcAddress(module, name));
-}
+enum { CREATE_FILE, SET_INFORMATION, ERROR_OF_STATUS };
+FARPROC ntdll[3];
 
 // ntdll is in every process from its start, so the lookup loads nothing.
 void find_ntdll_calls() {
-    if (ntdll.create_file) return;
-    HMODULE module = GetModuleHandleW(L"ntdll.dll");
-    find(module, "NtCreateFile", &ntdll.create_file);
-    find(module, "NtSetInformationFile", &ntdll.set_information);
-    find(module, "RtlNtStatusToDosError", &ntdll.error_of_status);
+    if (!ntdll[CREATE_FILE])
+        find_calls(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile\0NtSetInformationFile\0RtlNtStatusToDosError", ntdll, 3);
 }
 
-DWORD error_of(NTSTATUS status) { return NT_SUCCESS(status) ? 0 : ntdll.error_of_status(status); }
+DWORD error_of(NTSTATUS status) {
+    return NT_SUCCESS(status) ? 0 : as_call<error_of_status_call>(ntdll[ERROR_OF_STATUS])(status);
+}
 
 // A name is at most a whole side path with a suffix of its own.
 struct {
@@ -42,7 +35,7 @@ struct {
 
 DWORD set_information_of(HANDLE object, PVOID information, ULONG size, FILE_INFORMATION_CLASS kind) {
     IO_STATUS_BLOCK status;
-    return error_of(ntdll.set_information(object, &status, information, size, kind));
+    return error_of(as_call<set_information_call>(ntdll[SET_INFORMATION])(object, &status, information, size, kind));
 }
 
 DWORD create_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
@@ -59,15 +52,9 @@ DWORD create_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG shar
     attributes.ObjectName = &text;
     attributes.Attributes = OBJ_CASE_INSENSITIVE;
     IO_STATUS_BLOCK status;
-    return error_of(ntdll.create_file(object, access | SYNCHRONIZE, &attributes, &status, nullptr,
+    return error_of(as_call<create_file_call>(ntdll[CREATE_FILE])(object, access | SYNCHRONIZE, &attributes, &status, nullptr,
                                       FILE_ATTRIBUTE_NORMAL, share, disposition,
                                       options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0));
-}
-
-// Opened only to be renamed or deleted: others may go on using it meanwhile.
-DWORD open_to_move(HANDLE folder, const WCHAR *name, ULONG options, HANDLE *object) {
-    return create_in(folder, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                     options | FILE_OPEN_REPARSE_POINT, object);
 }
 
 }  // namespace
@@ -75,6 +62,12 @@ DWORD open_to_move(HANDLE folder, const WCHAR *name, ULONG options, HANDLE *obje
 DWORD open_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
               HANDLE *object) {
     return create_in(folder, name, access, share, disposition, options | FILE_OPEN_REPARSE_POINT, object);
+}
+
+// Others may go on using it meanwhile.
+OUT_OF_LINE DWORD open_to_change(HANDLE folder, const WCHAR *name, ULONG options, HANDLE *object) {
+    return open_in(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, options, object);
 }
 
 DWORD open_through_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share, HANDLE *object) {
@@ -118,7 +111,7 @@ DWORD rename_object(HANDLE object, HANDLE folder, const WCHAR *to, bool replace)
 
 DWORD rename_in(HANDLE folder, const WCHAR *from, const WCHAR *to, bool replace) {
     HANDLE object;
-    DWORD error = open_to_move(folder, from, FILE_NON_DIRECTORY_FILE, &object);
+    DWORD error = open_to_change(folder, from, FILE_NON_DIRECTORY_FILE, &object);
     if (error) return error;
     error = rename_object(object, folder, to, replace);
     CloseHandle(object);
@@ -132,7 +125,7 @@ DWORD delete_object(HANDLE object) {
 
 DWORD delete_in(HANDLE folder, const WCHAR *name, ULONG options) {
     HANDLE object;
-    DWORD error = open_to_move(folder, name, options, &object);
+    DWORD error = open_to_change(folder, name, options, &object);
     if (error) return error;
     error = delete_object(object);
     CloseHandle(object);

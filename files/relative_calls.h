@@ -13,6 +13,10 @@
 DWORD open_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
               HANDLE *object);
 
+// Opens what stands at name to look at it, rename it, delete it or change
+// its attributes.
+DWORD open_to_change(HANDLE folder, const WCHAR *name, ULONG options, HANDLE *object);
+
 // Opens the folder that a junction at name leads to; the system's own guard
 // refuses one that no administrator made.
 DWORD open_through_in(HANDLE folder, const WCHAR *name, ACCESS_MASK access, ULONG share, HANDLE *object);

@@ -128,13 +128,14 @@ const WCHAR *install_report() {
     } else {
         failure_report();
     }
-    // What a host still holds is found on the disk: a Retry may have cleared it.
+    // What a host still holds is found on the disk: a Retry may have cleared
+    // it. Those set to go at the restart are not named.
     old_builds_there[0] = 0;
     for_each_path(account.old_builds_at_restart, note_if_there);
-    for_each_path(account.old_builds_left, note_if_there);
-    if (old_builds_there[0]) ascii_append(closing_report, TEXT_RESTART_HOST);
+    bool held_at_restart = old_builds_there[0];
     old_builds_there[0] = 0;
     for_each_path(account.old_builds_left, note_if_there);
+    if (held_at_restart || old_builds_there[0]) ascii_append(closing_report, TEXT_RESTART_HOST);
     if (old_builds_there[0] || left_beside[0]) {
         ascii_append(closing_report, TEXT_LEFT_BESIDE);
         wide_append(closing_report, old_builds_there);

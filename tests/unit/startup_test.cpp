@@ -27,6 +27,9 @@ TEST(StartUp, MakesItsCallsInOrderBeforeThePageAndEndsOnCancel) {
         "SetDefaultDllDirectories 2048",  // before anything can load a library
         "GetProcAddress SetProcessMitigationPolicy",
         "GetProcAddress GetProcessMitigationPolicy",
+        "GetProcAddress DeviceIoControl",  // what a junction the system vouches for is followed with
+        "GetProcAddress GetFinalPathNameByHandleW",
+        "GetProcAddress CompareStringOrdinal",
         "SetProcessMitigationPolicy 16 1",  // links no administrator made are not followed
         "GetModuleHandleW ntdll.dll",
         "GetProcAddress wine_get_version",  // only Wine opens a link's target when asked for the link
