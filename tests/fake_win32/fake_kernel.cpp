@@ -382,13 +382,11 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED) {
     log_call("ReadFile");
-    *read = 0;
-    auto open = files.open.find(file);
-    if (open == files.open.end() || !(open->second.access & GENERIC_READ)) return set_error(ERROR_ACCESS_DENIED);
-    const std::string &content = files.nodes.at(open->second.key).bytes;
-    *read = DWORD(std::min<size_t>(bytes, content.size() - open->second.position));
-    std::memcpy(buffer, content.data() + open->second.position, *read);
-    open->second.position += *read;
+    OpenObject &open = files.open.at(file);
+    if (!(open.access & GENERIC_READ)) return set_error(ERROR_ACCESS_DENIED);
+    const std::string &content = files.nodes.at(open.key).bytes;
+    *read = DWORD(content.copy(static_cast<char *>(buffer), bytes, open.position));
+    open.position += *read;
     return TRUE;
 }
 
@@ -429,8 +427,7 @@ DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWO
 }
 
 int WINAPI CompareStringOrdinal(LPCWSTR one, int one_length, LPCWSTR other, int other_length, BOOL) {
-    auto key = [](LPCWSTR text, int length) { return normalise_path({reinterpret_cast<const char16_t *>(text), size_t(length)}); };
-    return key(one, one_length) == key(other, other_length) ? CSTR_EQUAL : 1;
+    return normalise_path(view(one).substr(0, one_length)) == normalise_path(view(other).substr(0, other_length)) ? CSTR_EQUAL : 1;
 }
 
 // Only arranges a removal at the next restart, the one move the product makes by name.

@@ -28,7 +28,6 @@ void move_folder(const std::u16string &target, fake::User::Trust trust = fake::U
     fake::files.nodes[fake::normalise_path(FOLDER)].vouched = true;
     fake::user.redirection_trust = trust;
 }
-std::u16string &junction_target() { return fake::files.nodes[fake::normalise_path(FOLDER)].junction_target; }
 
 std::map<std::string, std::string> system_files() {
     std::map<std::string, std::string> found;
@@ -63,8 +62,7 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
         {"a symbolic link at the file itself",
          [] { fake::files.nodes.erase(fake::normalise_path(PLUGIN)), fake::files.add_link(PLUGIN, SYSTEM + u"\\Q.dll", IO_REPARSE_TAG_SYMLINK); },
          true, ERROR_UNTRUSTED_MOUNT_POINT, FILE_UNREACHED, "system file"},
-        {"a cloud placeholder folder", [] { fake::files.node(FOLDER)->tag = IO_REPARSE_TAG_CLOUD; }, false, 0, 0,
-         "new build"},
+        {"a cloud placeholder folder", [] { fake::files.node(FOLDER)->tag = IO_REPARSE_TAG_CLOUD; }, false, 0, 0, "new build"},
         {"a mount point set on the held folder before the new file is made",
          [] { fake::files.create_fails = [](auto path) { return path == PLUGIN + u".new" && (link_system_at(FOLDER), false); }; },
          false, ERROR_BAD_PATHNAME, 0, "system file"},
@@ -88,7 +86,7 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
         {"a second junction behind the first",
          [] {
              move_folder(u"D:\\Other\\Plugins"), fake::files.add_link(u"D:\\Moved", u"D:\\Other");
-             junction_target() = u"\\??\\D:\\Moved\\Plugins";
+             fake::files.nodes[fake::normalise_path(FOLDER)].junction_target = u"\\??\\D:\\Moved\\Plugins";
          },
          false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
         {"an administrator's symbolic link", [] { move_folder(u"D:\\Plugins", fake::User::Trust::enforced, IO_REPARSE_TAG_SYMLINK); },

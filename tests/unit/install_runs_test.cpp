@@ -25,6 +25,7 @@ const std::u16string IN_USE = u"The file is in use. Close every program that use
 const std::u16string DISK_FULL = u"There is not enough free disk space on that drive.";
 const std::u16string LINK_REFUSED = u"Skipped: the folder is a link the installer does not follow.";
 const std::u16string BLOCKED = u"Your antivirus program blocked or changed the file. You may allow it there and try again.";
+const std::u16string CLAP_ONLY = u"Only these files were installed:\r\n" + CLAP64 + u"\r\n" + CLAP32 + u"\r\n\r\n";
 const std::u16string LEFT_BESIDE = u"\r\n\r\nLeft beside the plug-in until you run the installer again:\r\n";
 const std::u16string ELSEWHERE = u"C:\\Users\\Ana\\Elsewhere";
 
@@ -56,17 +57,6 @@ void write_error_at(std::u16string path, DWORD error) {
 }
 
 void hold(const std::u16string &path, fake::Hold how) { fake::files.node(path)->hold = how; }
-
-void look_fails_once(const std::u16string &path) {
-    fake::files.look_fails = [path, failed = false](std::u16string_view at) mutable { return at == path && !std::exchange(failed, true); };
-}
-
-// A virus scanner acts on FL 64-bit's new file once it is written.
-void scan_new_fl64(std::function<void(fake::FileNode &)> act) {
-    fake::files.on_written = [act](std::u16string_view path, fake::FileNode &file) {
-        if (path == FL64 + u".new") act(file);
-    };
-}
 
 void erase(const std::u16string &path) { fake::files.nodes.erase(fake::normalise_path(path)); }
 
@@ -102,7 +92,7 @@ std::vector<std::string> names_in_folders() {
 TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
     // The same whatever stands behind the link: it is not looked at.
     const std::vector<std::u16string> FL_LINK_REFUSED = {
-        cannot_install(FL64, LINK_REFUSED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + LINK_REFUSED + u"\r\n" + lines({FL64, FL32})};
+        cannot_install(FL64, LINK_REFUSED), CLAP_ONLY + LINK_REFUSED + u"\r\n" + lines({FL64, FL32})};
     const std::vector<std::string> FOUR = {"QUENTHALVOX.CLAP", "QUENTHALVOX (32-BIT).CLAP", "QUENTHALVOX_X64.DLL",
                                            "QUENTHALVOX.DLL"};
     struct Case {
@@ -124,30 +114,27 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
              hold(FL64 + u".old", fake::Hold::loaded);
          },
          {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32}) + LEFT_BESIDE + lines({FL64 + u".old"})},
+         {cannot_install(FL64, IN_USE), CLAP_ONLY + kept({FL64, FL32}) + LEFT_BESIDE + lines({FL64 + u".old"})},
          EXIT_INSTALL_FAILED, {"QUENTHALVOX_X64.DLL.OLD"}},
         {"an earlier update's old build of FL 64-bit still loaded beside it",
          [] { fake::files.add_file(FL64 + u".old", "oldest build"), hold(FL64 + u".old", fake::Hold::loaded); }, {},
          PLUGIN_FILES, {INSTALLED + RESTART_HOST}, EXIT_DONE, {"QUENTHALVOX_X64.DLL.OLD"}},
         {"FL 64-bit held open, Cancel", [] { hold(FL64, fake::Hold::locked); }, {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})}, EXIT_INSTALL_FAILED},
+         {cannot_install(FL64, IN_USE), CLAP_ONLY + kept({FL64, FL32})}, EXIT_INSTALL_FAILED},
         {"FL 64-bit held open, Retry once the holder lets go",
          [] {
              hold(FL64, fake::Hold::locked);
              fake::on_message_box = [](const fake::MessageBoxRecord &) { hold(FL64, fake::Hold::none); };
          },
          {IDRETRY}, PLUGIN_FILES, {cannot_install(FL64, IN_USE), INSTALLED}, EXIT_DONE},
-        {"FL 64-bit read-only", [] { fake::files.node(FL64)->read_only = true; }, {}, PLUGIN_FILES, {INSTALLED},
-         EXIT_DONE},
-        {"FL 64-bit read-only and loaded",
-         [] { fake::files.node(FL64)->read_only = true, hold(FL64, fake::Hold::loaded); },
+        {"FL 64-bit read-only", [] { fake::files.node(FL64)->read_only = true; }, {}, PLUGIN_FILES, {INSTALLED}, EXIT_DONE},
+        {"FL 64-bit read-only and loaded", [] { fake::files.node(FL64)->read_only = true, hold(FL64, fake::Hold::loaded); },
          {}, PLUGIN_FILES, {INSTALLED + RESTART_HOST}, EXIT_DONE, {"QUENTHALVOX_X64.DLL.OLD"}},
         {"a folder at FL 64-bit's path: no earlier version there",
          [] { fake::files.nodes.erase(fake::normalise_path(FL64)), fake::files.add_folder(FL64); }, {IDCANCEL},
-         {CLAP64, CLAP32}, {cannot_install(FL64, INACCESSIBLE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL32})},
-         EXIT_INSTALL_FAILED},
+         {CLAP64, CLAP32}, {cannot_install(FL64, INACCESSIBLE), CLAP_ONLY + kept({FL32})}, EXIT_INSTALL_FAILED},
         {"disk full writing FL 64-bit", [] { write_error_at(FL64, ERROR_DISK_FULL); }, {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, DISK_FULL), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32})}, EXIT_INSTALL_FAILED},
+         {cannot_install(FL64, DISK_FULL), CLAP_ONLY + kept({FL64, FL32})}, EXIT_INSTALL_FAILED},
         {"access denied creating CLAP 64-bit's new file",
          [] { fake::files.create_fails = [](std::u16string_view path) { return path == CLAP64 + u".new"; }; },
          {IDCANCEL}, {}, {cannot_install(CLAP64, INACCESSIBLE), kept(PLUGIN_FILES)}, EXIT_INSTALL_FAILED},
@@ -199,7 +186,7 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
              };
          },
          {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, IN_USE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32}) + LEFT_BESIDE + lines({FL64 + u".new"})},
+         {cannot_install(FL64, IN_USE), CLAP_ONLY + kept({FL64, FL32}) + LEFT_BESIDE + lines({FL64 + u".new"})},
          EXIT_INSTALL_FAILED, {"QUENTHALVOX_X64.DLL.NEW"}},
         {"FL 64-bit loaded, the disk full for FL 32-bit, Retry once the DAW is closed",
          [] {
@@ -221,21 +208,23 @@ TEST(InstallRun, ReplacesEachTickedFileOrLeavesItsOldBuild) {
          {}, PLUGIN_FILES, {INSTALLED + RESTART_HOST + LEFT_BESIDE + lines({FL64 + u".old"})}, EXIT_DONE,
          {"QUENTHALVOX_X64.DLL.OLD"}},
         // A file is installed only once it reads back as written.
-        {"a virus scanner blocking FL 64-bit's new file, Cancel", [] { scan_new_fl64([](auto &file) { file.open_error = 225; }); },
+        {"a virus scanner blocking FL 64-bit's new file, Cancel",
+         [] { fake::files.on_written = [](auto path, auto &file) { file.open_error = path == FL64 + u".new" ? 225 : 0; }; },
          {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, BLOCKED), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32}) + LEFT_BESIDE + lines({FL64 + u".new"})},
+         {cannot_install(FL64, BLOCKED), CLAP_ONLY + kept({FL64, FL32}) + LEFT_BESIDE + lines({FL64 + u".new"})},
          EXIT_INSTALL_FAILED, {"QUENTHALVOX_X64.DLL.NEW"}},
         {"a virus scanner changing FL 64-bit's new file, Retry once it is allowed",
          [] {
-             scan_new_fl64([](auto &file) { file.bytes[0] ^= 1; });
+             fake::files.on_written = [](auto path, auto &file) { file.bytes[0] ^= path == FL64 + u".new"; };
              fake::on_message_box = [](const fake::MessageBoxRecord &) { fake::files.on_written = nullptr; };
          },
          {IDRETRY}, PLUGIN_FILES, {cannot_install(FL64, BLOCKED), INSTALLED}, EXIT_DONE},
         // However early a run stops, an earlier run's files beside a plug-in are named.
         {"the FL plug-in folder failing once to be looked at, over an earlier run's new file and its stranded FL 32-bit build",
-         [] { fake::files.add_file(FL64 + u".new", "half"), erase(FL32), fake::files.add_file(FL32 + u".old", "older build"), look_fails_once(FL_FOLDER); },
+         [] { fake::files.add_file(FL64 + u".new", "half"), erase(FL32), fake::files.add_file(FL32 + u".old", "older build"), 
+             fake::files.look_fails = [failed = false](auto at) mutable { return at == FL_FOLDER && !std::exchange(failed, true); }; },
          {IDCANCEL}, {CLAP64, CLAP32},
-         {cannot_install(FL64, INACCESSIBLE), PARTLY + lines({CLAP64, CLAP32}) + u"\r\n" + kept({FL64, FL32 + u".old"}) + LEFT_BESIDE + lines({FL64 + u".new"})},
+         {cannot_install(FL64, INACCESSIBLE), CLAP_ONLY + kept({FL64, FL32 + u".old"}) + LEFT_BESIDE + lines({FL64 + u".new"})},
          EXIT_INSTALL_FAILED, {"QUENTHALVOX_X64.DLL.NEW", "QUENTHALVOX.DLL.OLD"}, {FL32}},
         {"the FL plug-in folder a link the user made, nothing behind it",
          [] { erase(FL64), erase(FL32), fake::files.add_folder(ELSEWHERE), link_elsewhere(FL_FOLDER); }, {IDCANCEL},
