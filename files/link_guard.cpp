@@ -77,11 +77,12 @@ bool is_drive_path(const WCHAR *target, DWORD length) {
 // and "\??\" both begin a path of the system's; a target may end in a
 // separator), without regard to case, as the system compares names.
 bool leads_to(HANDLE folder, const WCHAR *target, DWORD length) {
-    DWORD found = as_call<final_path_call>(kernel32_calls[FINAL_PATH])(folder, final_path, sizeof final_path / sizeof(WCHAR),
-                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    DWORD found = as_call<final_path_call>(kernel32_calls[FINAL_PATH])(
+        folder, final_path, sizeof final_path / sizeof(WCHAR), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (found < 4 || found >= sizeof final_path / sizeof(WCHAR)) return false;
     if (length > 7 && target[length - 1] == L'\\') --length;
-    return as_call<compare_call>(kernel32_calls[COMPARE])(final_path + 4, int(found - 4), target + 4, int(length - 4), TRUE) == CSTR_EQUAL;
+    return as_call<compare_call>(kernel32_calls[COMPARE])(final_path + 4, int(found - 4), target + 4,
+                                                          int(length - 4), TRUE) == CSTR_EQUAL;
 }
 
 // The junction at name, just held as itself, is followed to a plain folder
@@ -92,8 +93,9 @@ DWORD follow_junction(const WCHAR *name, held_folders *held) {
     DWORD size;
     HANDLE target;
     if (held->count == MOST_FOLDERS ||
-        !as_call<device_control_call>(kernel32_calls[DEVICE_CONTROL])(innermost(*held), FSCTL_GET_REPARSE_POINT, nullptr, 0, &junction,
-                                       sizeof junction, &size, nullptr))
+        !as_call<device_control_call>(kernel32_calls[DEVICE_CONTROL])(innermost(*held), FSCTL_GET_REPARSE_POINT,
+                                                                      nullptr, 0, &junction, sizeof junction, &size,
+                                                                      nullptr))
         return ERROR_UNTRUSTED_MOUNT_POINT;
     const WCHAR *to = junction.names + junction.target_offset / sizeof(WCHAR);
     DWORD length = junction.target_length / sizeof(WCHAR);
@@ -119,7 +121,7 @@ DWORD hold_first(const WCHAR *path, held_folders *held) {
 
 // At most one junction on a way: a second is refused like any other link.
 OUT_OF_LINE DWORD hold_next(const WCHAR *path, const WCHAR *name, DWORD length, bool create,
-                              held_folders *held) {
+                            held_folders *held) {
     if (held->count == MOST_FOLDERS) return ERROR_FILENAME_EXCED_RANGE;
     if (!is_usable(name, length)) return ERROR_INVALID_NAME;
     HANDLE folder;
