@@ -404,16 +404,13 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-// Reads a junction's target, as the system keeps it.
+// Reads a junction's target, as the system keeps it; the product reads nothing else.
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD, LPVOID, DWORD, LPVOID out, DWORD out_size, LPDWORD returned, LPOVERLAPPED) {
     const FileNode &node = files.nodes.at(files.open.at(device).key);
-    std::u16string names = node.junction_target + u'\0' + node.junction_target.substr(4) + u'\0';
-    WORD size = WORD(2 * node.junction_target.size()), header[8] = {0, 0, WORD(8 + 2 * names.size()), 0, 0, size, WORD(size + 2), WORD(size - 8)};
-    if (!node.tag || out_size < 16 + 2 * names.size()) return set_error(ERROR_MORE_DATA);
+    WORD header[8] = {0, 0, 0, 0, 0, WORD(2 * node.junction_target.size())};  // the target first in the names
+    if (!node.tag || out_size < DWORD(16 + header[5])) return set_error(ERROR_MORE_DATA);
     std::memcpy(out, header, 16);
-    std::memcpy(out, &node.tag, 4);
-    std::memcpy(static_cast<char *>(out) + 16, names.data(), 2 * names.size());
-    *returned = DWORD(16 + 2 * names.size());
+    std::memcpy(static_cast<char *>(out) + 16, node.junction_target.data(), *returned = header[5]);
     return TRUE;
 }
 
