@@ -11,6 +11,16 @@ endif()
 set(QUENTHALVOX_PAYLOAD_DIR "" CACHE PATH
     "Folder of the real plug-in builds (target_cl64, target_cl32, target_fl64, target_fl32, target_st64); empty: the generated samples")
 
+option(QUENTHALVOX_PLAIN_ARCHIVE
+    "Carry the builds in the plain archive, every unique byte stored raw, instead of the compressed one (LZMA)" OFF)
+set(packer_form --compress)
+if(QUENTHALVOX_PLAIN_ARCHIVE)
+    set(packer_form)
+endif()
+# Rewritten only when the form changes, so that the archive is packed again exactly then.
+set(archive_form_file ${CMAKE_BINARY_DIR}/archive/form.txt)
+file(CONFIGURE OUTPUT ${archive_form_file} CONTENT "${packer_form}\n")
+
 add_subdirectory(tools/shared)
 add_subdirectory(samples)
 add_subdirectory(payload/packer)
@@ -49,9 +59,9 @@ add_custom_command(OUTPUT ${PAYLOAD_POOL} ${PAYLOAD_DIRECTORY} ${PAYLOAD_SUMMARY
     # The installer linked with the archive being replaced must not survive a
     # failed packing, where it would pass for the new one.
     COMMAND ${CMAKE_COMMAND} -E rm -f ${INSTALLER_EXE} ${UNSIGNED_INSTALLER_EXE}
-    COMMAND packer --pool ${PAYLOAD_POOL} --directory ${PAYLOAD_DIRECTORY} ${packer_arguments} > ${PAYLOAD_SUMMARY}
+    COMMAND packer ${packer_form} --pool ${PAYLOAD_POOL} --directory ${PAYLOAD_DIRECTORY} ${packer_arguments} > ${PAYLOAD_SUMMARY}
     COMMAND ${CMAKE_COMMAND} -E cat ${PAYLOAD_SUMMARY}
-    DEPENDS packer ${PAYLOAD_LIST}
+    DEPENDS packer ${PAYLOAD_LIST} ${archive_form_file}
     COMMENT "Packing the payload archive")
 add_custom_target(archive ALL DEPENDS ${PAYLOAD_POOL} ${PAYLOAD_DIRECTORY})
 add_dependencies(archive payload_list)

@@ -67,8 +67,12 @@ set(PRODUCT_LINK_OPTIONS
     -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat)
 
 set(installer quenthalvox-installer)
-# The archive's reader and extraction, a target of their own.
-add_library(payload_reader OBJECT ${PAYLOAD_READER_SOURCES})
+# The archive's reader and extraction, a target of their own, with the LZMA
+# decoder: the SDK's C file at the installer's size and its own warnings.
+add_library(payload_reader OBJECT ${PAYLOAD_READER_SOURCES} ${LZMA_DECODER_SOURCES})
+target_include_directories(payload_reader SYSTEM PUBLIC ${LZMA_SDK_DIR})
+set_source_files_properties(${LZMA_DECODER_SOURCES} PROPERTIES COMPILE_OPTIONS
+    "-Oz;-flto;-fno-asynchronous-unwind-tables;-fno-stack-protector;-mcmodel=small;-fno-tree-loop-distribute-patterns;-ffunction-sections")
 add_executable(${installer}
     ${PRODUCT_SOURCES}
     ${RUNTIME_SOURCES}

@@ -15,12 +15,18 @@ using payload_entry = archive_format::entry;
 bool find_entry(const char *name, payload_entry *entry);
 
 // An entry's bytes in a block of the process heap, owned by the caller.
-// bytes is null when the heap had no block of that size.
+// bytes is null when the heap had no block of that size (or, the first
+// time, none for the decoded pool).
 struct loaded_entry {
     BYTE *bytes;
     DWORD size;
 };
 
-// Rebuilds and verifies the entry. A corrupted archive (or an absent name) is
+// A compressed archive's pool, decoded by the first load_entry and kept for
+// the rest of the run; null until then.
+extern const BYTE *decoded_pool;
+
+// Rebuilds and verifies the entry, after decoding the pool if the archive is
+// compressed and this is the first entry. A corrupted archive (or an absent name) is
 // reported in a message box owned by owner and ends the process with exit code 1.
 loaded_entry load_entry(HWND owner, const char *name);

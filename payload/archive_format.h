@@ -29,6 +29,19 @@
 // the first all-zero 8-byte group after the checksum and size ends the entry.
 // No name begins with another, so a request selects exactly one entry.
 //
+// A compressed archive's pool block holds the pool as one LZMA stream behind
+// a header of 24 bytes, and the directory's slices count in the decoded pool:
+//
+//   magic      8 bytes: "QVX-LZMA"
+//   decoded    u32: the pool's length once decoded
+//   stream     u32: the stream's length
+//   checksum   u64: 64-bit FNV-1a of the two lengths and the stream
+//   stream     5 bytes of LZMA properties, then the coded pool and its end mark
+//
+// The checksum covers the lengths as well as the stream, so that damage to
+// either is found before memory is asked for or a byte is decoded. A pool
+// block that does not begin with the magic is a plain pool.
+//
 // A reader trusts none of it: every walk stops at the directory's end. The
 // checksum covers an entry's bytes but not its name, so exactly one name must
 // begin with the request; none, or a second one (a damaged name that now looks
@@ -93,6 +106,48 @@ static inline walk next_entry(const uint8_t *&at, const uint8_t *end, entry *fou
         return walk::entry;
     }
     return walk::cut_in_list;
+}
+
+// The compressed form's header, as above.
+constexpr uint8_t COMPRESSED_MAGIC[8] = {'Q', 'V', 'X', '-', 'L', 'Z', 'M', 'A'};
+constexpr size_t COMPRESSED_HEADER_BYTES = 24;
+
+static inline uint64_t stream_checksum(const uint8_t *lengths, const uint8_t *stream, size_t stream_bytes) {
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < 8; ++i) hash = (hash ^ lengths[i]) * 0x100000001b3ull;
+    for (size_t i = 0; i < stream_bytes; ++i) hash = (hash ^ stream[i]) * 0x100000001b3ull;
+    return hash;
+}
+
+// The pool block as its first bytes tell.
+struct pool_block {
+    bool compressed;
+    uint64_t size;          // the pool's length, decoded
+    const uint8_t *stream;  // compressed only: the LZMA stream, its properties first
+    uint32_t stream_bytes;
+};
+
+// False when the block begins with the magic but is not one header and the
+// stream it declares. The checksum is left to stream_intact, for the one
+// reader that decodes.
+static inline bool read_pool_block(const uint8_t *start, const uint8_t *end, pool_block *pool) {
+    size_t bytes = size_t(end - start);
+    pool->compressed = false;
+    pool->size = bytes;
+    for (size_t i = 0; i < sizeof COMPRESSED_MAGIC; ++i)
+        if (i == bytes || start[i] != COMPRESSED_MAGIC[i]) return true;
+    pool->compressed = true;
+    if (bytes < COMPRESSED_HEADER_BYTES) return false;
+    pool->size = read_u32(start + 8);
+    pool->stream_bytes = read_u32(start + 12);
+    pool->stream = start + COMPRESSED_HEADER_BYTES;
+    return bytes - COMPRESSED_HEADER_BYTES == pool->stream_bytes;
+}
+
+static inline bool stream_intact(const pool_block &pool) {
+    const uint8_t *header = pool.stream - COMPRESSED_HEADER_BYTES;
+    uint64_t stored = uint64_t(read_u32(header + 16)) | uint64_t(read_u32(header + 20)) << 32;
+    return stream_checksum(header + 8, pool.stream, pool.stream_bytes) == stored;
 }
 
 // The entry name's zero byte differs from every byte of request, so the

@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make                      # host build
+    liblzma-dev lzma-dev xz-utils       # the compressed archive: encoder, the installer's decoder, the bench's reference
     libgtest-dev libbenchmark-dev       # host tests and benchmarks
     g++-mingw-w64-x86-64                # the installer itself
     osslsigncode openssl                # signing it; the signing test's certificate

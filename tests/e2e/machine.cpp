@@ -156,7 +156,8 @@ uint32_t little_endian(const std::vector<char> &bytes, size_t at) {
 }
 
 // A copy of the installer with one byte of its pool changed, a byte that the
-// first entry's first slice covers. The pool is found whole in the executable.
+// first entry's first slice covers (in a compressed pool, a byte of its
+// stream). The pool is found whole in the executable.
 std::wstring corrupted_copy() {
     if (opts.pool.empty() || opts.directory.empty()) abort_run("a corrupted copy needs --pool and --directory");
     std::vector<char> exe = read_file(opts.installer), pool = read_file(opts.pool), directory = read_file(opts.directory);
@@ -164,6 +165,7 @@ std::wstring corrupted_copy() {
 
     size_t name_end = std::find(directory.begin(), directory.end(), 0) - directory.begin();
     uint32_t offset = little_endian(directory, name_end + 9), count = little_endian(directory, name_end + 13);
+    if (std::string(pool.begin(), pool.begin() + 8) == "QVX-LZMA") offset = 0, count = uint32_t(pool.size());
     if (count == 0 || uint64_t(offset) + count > pool.size()) abort_run("unexpected first chunk reference");
 
     std::boyer_moore_horspool_searcher<std::vector<char>::iterator> head(pool.begin(), pool.begin() + 4096);

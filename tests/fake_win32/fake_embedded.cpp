@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "payload/archive.h"
+
 #include <cstring>
 #include <memory>
 
@@ -34,6 +36,7 @@ void point_at(embedded_bytes &block, std::unique_ptr<BYTE[]> &storage, const std
 }  // namespace
 
 void set_payload(std::string pool, std::string directory) {
+    decoded_pool = nullptr;  // another executable: nothing of it decoded yet
     point_at(payload_pool, pool_bytes, pool);
     point_at(payload_directory, directory_bytes, directory);
 }

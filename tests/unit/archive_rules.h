@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <lzma.h>
+
 #include "payload/packer/writer/packer.h"
 
 namespace {
@@ -27,6 +29,37 @@ uint32_t read32(const bytes &d, size_t at) {
     return uint32_t(d[at]) | uint32_t(d[at + 1]) << 8 | uint32_t(d[at + 2]) << 16 | uint32_t(d[at + 3]) << 24;
 }
 
+// The pool a compressed block holds, decoded by liblzma rather than the
+// installer's decoder; a block without the magic is the pool itself.
+testing::AssertionResult decode_block(const bytes &block, bytes &pool) {
+    if (block.size() < 8 || std::string(block.begin(), block.begin() + 8) != "QVX-LZMA") {
+        pool = block;
+        return testing::AssertionSuccess();
+    }
+    if (block.size() < 29 || read32(block, 12) != block.size() - 24)
+        return testing::AssertionFailure() << "compressed header does not match its stream";
+    uint64_t sum = 0xcbf29ce484222325ull;
+    for (size_t at = 8; at < block.size(); at += at == 15 ? 9 : 1) sum = (sum ^ block[at]) * 0x100000001b3ull;
+    if (sum != (read32(block, 16) | uint64_t(read32(block, 20)) << 32))
+        return testing::AssertionFailure() << "stream checksum";
+    lzma_filter filters[] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+    if (lzma_properties_decode(filters, nullptr, &block[24], 5) != LZMA_OK)
+        return testing::AssertionFailure() << "LZMA properties";
+    pool.assign(read32(block, 8) + size_t(1), 0);  // room to spare, so that the end mark is read
+    lzma_stream stream = LZMA_STREAM_INIT;
+    lzma_ret result = lzma_raw_decoder(&stream, filters);
+    stream.next_in = &block[29];
+    stream.avail_in = block.size() - 29;
+    stream.next_out = pool.data();
+    stream.avail_out = pool.size();
+    if (result == LZMA_OK) result = lzma_code(&stream, LZMA_RUN);
+    bool whole = result == LZMA_STREAM_END && !stream.avail_in && stream.avail_out == 1;
+    lzma_end(&stream);
+    pool.pop_back();
+    free(filters[0].options);
+    return whole ? testing::AssertionSuccess() : testing::AssertionFailure() << "stream does not decode to its length";
+}
+
 struct slice {
     uint32_t offset, count;
 };
@@ -40,6 +73,9 @@ struct walked_entry {
 // Walks the directory, holds it to every rule and rebuilds each entry from the pool.
 testing::AssertionResult holds_rules(const packer::archive &a, const std::vector<input_file> &inputs,
                                      std::vector<walked_entry> *walked = nullptr) {
+    bytes pool;
+    testing::AssertionResult decoded = decode_block(a.pool, pool);
+    if (!decoded) return decoded;
     std::vector<walked_entry> entries;
     size_t at = 0;
     const bytes &d = a.directory;
@@ -57,14 +93,14 @@ testing::AssertionResult holds_rules(const packer::archive &a, const std::vector
             at += 8;
             if (s.offset == 0 && s.count == 0) break;
             if (s.count == 0) return testing::AssertionFailure() << "empty reference in " << e.name;
-            if (uint64_t(s.offset) + s.count > a.pool.size())
+            if (uint64_t(s.offset) + s.count > pool.size())
                 return testing::AssertionFailure() << "reference past the pool in " << e.name;
             e.slices.push_back(s);
         }
         if (e.name != input.name) return testing::AssertionFailure() << "entry " << e.name << " for " << input.name;
         if (e.checksum == 0 && e.size == 0) return testing::AssertionFailure() << "checksum and size 0 in " << e.name;
         bytes rebuilt;
-        for (const slice &s : e.slices) rebuilt.insert(rebuilt.end(), &a.pool[s.offset], &a.pool[s.offset] + s.count);
+        for (const slice &s : e.slices) rebuilt.insert(rebuilt.end(), &pool[s.offset], &pool[s.offset] + s.count);
         if (rebuilt.size() != e.size) return testing::AssertionFailure() << "counts differ from size in " << e.name;
         if (expected_checksum(rebuilt) != e.checksum) return testing::AssertionFailure() << "checksum of " << e.name;
         if (rebuilt != input.bytes) return testing::AssertionFailure() << e.name << " does not rebuild its input";

@@ -8,6 +8,7 @@
 #include "fake.h"
 #include "common/embedded_data.h"
 #include "payload/archive.h"
+#include "payload/packer/writer/packer.h"
 
 using namespace archive_builder;
 
@@ -273,4 +274,84 @@ TEST(LoadEntry, AChangedNameByteNeverSelectsAnotherEntry) {
                     }
                 }
             }
+}
+
+namespace {
+
+// pool coded by the packer into the compressed form's block.
+std::string compressed(const std::string &pool) {
+    std::vector<uint8_t> block;
+    std::string error;
+    EXPECT_TRUE(packer::compress_pool(std::vector<uint8_t>(pool.begin(), pool.end()), block, error)) << error;
+    return std::string(block.begin(), block.end());
+}
+
+// The header's lengths set and its checksum made to match, as a packer that
+// coded the stream wrongly would write them.
+std::string with_lengths(std::string block, uint32_t decoded, uint32_t stream) {
+    for (int i = 0; i < 4; ++i) block[8 + i] = char(decoded >> 8 * i), block[12 + i] = char(stream >> 8 * i);
+    uint64_t sum = 0xcbf29ce484222325ull;
+    for (size_t at = 8; at < block.size(); at += at == 15 ? 9 : 1) sum = (sum ^ uint8_t(block[at])) * 0x100000001b3ull;
+    for (int i = 0; i < 8; ++i) block[16 + i] = char(sum >> 8 * i);
+    return block;
+}
+
+}  // namespace
+
+// The checksum of a compressed pool, which covers its lengths, is tested
+// before any memory is asked for; a stream with a matching checksum that does
+// not decode to exactly its length is damage all the same.
+TEST(LoadEntry, ADamagedCompressedPoolIsCorruption) {
+    const std::string pool = pattern(3000, 10) + std::string(5000, 'x');
+    const std::string block = compressed(pool);
+    const uint32_t decoded = uint32_t(pool.size()), stream = uint32_t(block.size() - 24);
+    auto flipped = [&](size_t at) { std::string b = block; b[at] ^= 0x10; return b; };
+    struct Case {
+        const char *what;
+        std::string block;
+        bool checksum_holds;
+    } cases[] = {
+        {"a byte of the magic", flipped(3), false},
+        {"the decoded length", flipped(8), false},
+        {"the stream's length", flipped(12), false},
+        {"the checksum", flipped(23), false},
+        {"a byte of the properties", flipped(24), false},
+        {"a byte in the stream", flipped(block.size() / 2), false},
+        {"the stream's last byte", flipped(block.size() - 1), false},
+        {"the stream cut short", block.substr(0, block.size() - 1), false},
+        {"declared one byte longer", with_lengths(block, decoded + 1, stream), true},
+        {"declared one byte shorter", with_lengths(block, decoded - 1, stream), true},
+        {"the stream cut short, its length and checksum to match", with_lengths(block.substr(0, block.size() - 2), decoded, stream - 2), true},
+        {"a stream byte changed, the checksum to match", with_lengths(flipped(block.size() - 3), decoded, stream), true},
+        {"properties beyond the decoder's, the checksum to match", with_lengths(std::string(block).replace(24, 1, 1, char(225)), decoded, stream), true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::reset();
+        fake::set_payload(c.block, directory({entry("e", pool, {{0, 4000}})}));  // more than the block holds
+        EXPECT_EQ(load("e").exit, std::optional<UINT>(1));
+        expect_one_error_report(OWNER, CORRUPTED);
+        EXPECT_EQ(fake::calls_named("HeapAlloc").empty(), !c.checksum_holds);
+    }
+}
+
+// Decoded by the first entry, into one block of the pool's length that
+// stays; no memory for it, or for the decoder's state, is no memory for the
+// entry, and the next entry tries again.
+TEST(LoadEntry, ACompressedPoolIsDecodedOnceIntoOneBlock) {
+    const std::string pool = pattern(5000, 11) + pattern(5000, 11);
+    std::vector<Entry> entries = {entry("a", pool, {{0, 7000}}), entry("b", pool, {{9000, 1000}, {0, 10}})};
+    fake::set_payload(compressed(pool), directory(entries));
+    for (unsigned failing : {1u, 2u}) {
+        fake::heap.fail_allocation = fake::heap.allocations + failing;
+        Load result = load("a");
+        EXPECT_FALSE(result.exit);
+        EXPECT_EQ(result.loaded.bytes, nullptr) << failing;
+        EXPECT_EQ(fake::heap.live_blocks(), 0u) << failing;
+    }
+    for (const Entry &e : entries) EXPECT_EQ(take(load(e.name).loaded), contents(pool, e.references));
+    EXPECT_TRUE(fake::message_boxes.empty());
+    ASSERT_EQ(fake::heap.live_blocks(), 1u);
+    EXPECT_EQ(fake::heap.live.begin()->second, pool.size());
+    EXPECT_EQ(fake::heap.live.begin()->first, decoded_pool);
 }

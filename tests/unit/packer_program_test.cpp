@@ -125,7 +125,7 @@ TEST_F(PackerProgram, RefusesInputsItCannotPackWithAClearMessage) {
 TEST_F(PackerProgram, HelpPrintsTheUsageOnStandardOutput) {
     std::string said;
     EXPECT_EQ(run("--help", said, " 2>/dev/null"), 0);
-    EXPECT_EQ(said, "usage: packer [--simple] --pool <out> --directory <out> name=path ...\n");
+    EXPECT_EQ(said, "usage: packer [--simple | --compress] --pool <out> --directory <out> name=path ...\n");
 }
 
 // A failed run names the file and the reason in one line and destroys nothing

@@ -22,31 +22,39 @@ TEST(Packer, VerifyWantsEachNameToSelectOneEntry) {
     EXPECT_NE(error.find("a request for \"bin/a\" selects more than one entry"), std::string::npos) << error;
 }
 
+// Plain, and compressed: its pool decoded as the installer decodes it.
 TEST(Packer, VerifyCatchesDamagedArchives) {
     std::vector<input_file> inputs = shaped_inputs();
-    packer::archive good = pack_ok(inputs, layout::deduplicated);
-    std::vector<walked_entry> entries;
-    ASSERT_TRUE(holds_rules(good, inputs, &entries));
-    size_t first_count = inputs[0].name.size() + 1 + 8 + 4;  // the first entry is one reference
-    struct {
-        const char *what;
-        void (*damage)(packer::archive &, size_t);
-    } cases[] = {
-        {"a pool byte changed", [](packer::archive &a, size_t) { a.pool[a.pool.size() / 2] ^= 1; }},
-        {"the end byte missing", [](packer::archive &a, size_t) { a.directory.pop_back(); }},
-        {"a byte after the end byte", [](packer::archive &a, size_t) { a.directory.push_back(0); }},
-        {"a count one too large", [](packer::archive &a, size_t at) { ++a.directory[at]; }},
-        {"a count one too small", [](packer::archive &a, size_t at) { --a.directory[at]; }},
-        {"a name changed", [](packer::archive &a, size_t) { a.directory[0] ^= 0x20; }},
-        {"the pool cut short", [](packer::archive &a, size_t) { a.pool.pop_back(); }},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        packer::archive bad = good;
-        c.damage(bad, first_count);
+    for (bool compressed : {false, true}) {
+        SCOPED_TRACE(compressed ? "compressed" : "plain");
+        packer::archive good = pack_ok(inputs, layout::deduplicated);
         std::string error;
-        EXPECT_FALSE(packer::verify(bad.pool, bad.directory, inputs, error));
-        EXPECT_FALSE(error.empty());
+        if (compressed) {
+            ASSERT_TRUE(packer::pack_compressed(inputs, good, error)) << error;
+        }
+        ASSERT_TRUE(holds_rules(good, inputs));
+        EXPECT_TRUE(packer::verify(good.pool, good.directory, inputs, error)) << error;
+        size_t first_count = inputs[0].name.size() + 1 + 8 + 4;  // the first entry is one reference
+        struct {
+            const char *what;
+            void (*damage)(packer::archive &, size_t);
+        } cases[] = {
+            {"a pool byte changed", [](packer::archive &a, size_t) { a.pool[a.pool.size() / 2] ^= 1; }},
+            {"the end byte missing", [](packer::archive &a, size_t) { a.directory.pop_back(); }},
+            {"a byte after the end byte", [](packer::archive &a, size_t) { a.directory.push_back(0); }},
+            {"a count one too large", [](packer::archive &a, size_t at) { ++a.directory[at]; }},
+            {"a count one too small", [](packer::archive &a, size_t at) { --a.directory[at]; }},
+            {"a name changed", [](packer::archive &a, size_t) { a.directory[0] ^= 0x20; }},
+            {"the pool cut short", [](packer::archive &a, size_t) { a.pool.pop_back(); }},
+        };
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.what);
+            packer::archive bad = good;
+            c.damage(bad, first_count);
+            std::string error;
+            EXPECT_FALSE(packer::verify(bad.pool, bad.directory, inputs, error));
+            EXPECT_FALSE(error.empty());
+        }
     }
 }
 

@@ -1,5 +1,6 @@
-// packer [--simple] --pool <out> --directory <out> name=path ...
-// Packs the files into the installer's archive, in the order given, then
+// packer [--simple | --compress] --pool <out> --directory <out> name=path ...
+// Packs the files into the installer's archive, in the order given (with
+// --compress, the compressed archive: its pool coded with LZMA), then
 // reads its own output back and rebuilds every entry before it succeeds, so a
 // broken archive never reaches a build. Prints each entry with its size,
 // checksum and source, then a one-line summary.
@@ -22,6 +23,7 @@ using packer::in_quotes;
 
 struct options {
     bool simple = false;
+    bool compress = false;
     std::string pool_path;
     std::string directory_path;
     std::vector<std::string> arguments;  // name=path
@@ -29,14 +31,14 @@ struct options {
 
 enum class request { pack, help, bad_usage };
 
-const char USAGE[] = "usage: packer [--simple] --pool <out> --directory <out> name=path ...\n";
+const char USAGE[] = "usage: packer [--simple | --compress] --pool <out> --directory <out> name=path ...\n";
 
 request parse_options(int argc, char **argv, options &o) {
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (argument == "--help") return request::help;
-        if (argument == "--simple") {
-            o.simple = true;
+        if (argument == "--simple" || argument == "--compress") {
+            (argument == "--simple" ? o.simple : o.compress) = true;
         } else if ((argument == "--pool" || argument == "--directory") && i + 1 < argc) {
             (argument == "--pool" ? o.pool_path : o.directory_path) = argv[++i];
         } else if (argument.compare(0, 2, "--") == 0) {
@@ -45,7 +47,8 @@ request parse_options(int argc, char **argv, options &o) {
             o.arguments.push_back(argument);
         }
     }
-    bool complete = !o.pool_path.empty() && !o.directory_path.empty() && !o.arguments.empty();
+    bool complete = !o.pool_path.empty() && !o.directory_path.empty() && !o.arguments.empty() &&
+                    !(o.simple && o.compress);
     return complete ? request::pack : request::bad_usage;
 }
 
@@ -93,7 +96,8 @@ bool run(const options &o, std::string &error) {
     if (!error.empty()) return false;
     packer::archive archive;
     packer::layout mode = o.simple ? packer::layout::simple : packer::layout::deduplicated;
-    if (!packer::pack(inputs, mode, archive, error) ||
+    bool packed = o.compress ? packer::pack_compressed(inputs, archive, error) : packer::pack(inputs, mode, archive, error);
+    if (!packed ||
         !packer::write_archive(o.pool_path, o.directory_path, archive, inputs, error))
         return false;
     print_entries(archive, inputs, paths);

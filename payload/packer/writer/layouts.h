@@ -20,4 +20,7 @@ bool pack_deduplicated(packing &p, const std::vector<input_file> &inputs, uint64
 // The first file whole; later files reuse only 256-aligned slices of it.
 bool pack_simple(packing &p, const std::vector<input_file> &inputs);
 
+// Every file whole, one slice each, in order.
+bool pack_whole(packing &p, const std::vector<input_file> &inputs);
+
 }  // namespace packer

@@ -25,9 +25,9 @@ bool pack_layout(const std::vector<input_file> &inputs, const std::vector<uint32
     for (const input_file &file : inputs) out.stats.input_bytes += file.bytes.size();
     // Untouched, the reserve costs no memory; it spares copying the pool as it grows.
     if (!sizes_only) out.pool.reserve(std::min(out.stats.input_bytes, pool_limit));
-    bool packed = mode == layout::simple
-                      ? pack_simple(p, inputs)
-                      : pack_deduplicated(p, inputs, out.stats.input_bytes, beside_last_file);
+    bool packed = mode == layout::simple  ? pack_simple(p, inputs)
+                  : mode == layout::whole ? pack_whole(p, inputs)
+                                          : pack_deduplicated(p, inputs, out.stats.input_bytes, beside_last_file);
     if (!packed) return false;
     finish_archive(p);
     return true;
@@ -81,7 +81,7 @@ bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std:
         for (size_t i = first; i < last; ++i)
             checksums[i] = archive_format::checksum(inputs[i].bytes.data(), inputs[i].bytes.size());
     });
-    if (mode == layout::simple) return pack_layout(inputs, checksums, mode, out, error, pool_limit);
+    if (mode != layout::deduplicated) return pack_layout(inputs, checksums, mode, out, error, pool_limit);
     // The simple layout is weighed beside the deduplicated one's last file:
     // only its sizes are kept, and its pool's bytes never. The limit holds
     // for the layout written: either may be the one that fits.
@@ -123,6 +123,11 @@ std::string summary(const statistics &s) {
         line += ", parse rounds per file";
         for (uint32_t rounds : s.parse_rounds) line += " " + std::to_string(rounds);
     }
+    if (s.compressed_pool_bytes)
+        return line + "; pool compressed to " + std::to_string(s.compressed_pool_bytes) + " bytes, the archive " +
+               (s.whole_written ? "of the files whole" : "deduplicated") + " written; compressed, the files whole take " +
+               std::to_string(s.whole_compressed_bytes) + " bytes, deduplicated " +
+               std::to_string(s.deduplicated_compressed_bytes);
     if (!s.simple_layout_written)
         return s.simple_layout_bytes ? line + "; simple layout " + std::to_string(s.simple_layout_bytes) + " bytes"
                                      : line;

@@ -22,6 +22,9 @@ enum class layout {
     deduplicated,
     // First file whole; later files reuse only 256-aligned slices of it.
     simple,
+    // Every file whole, one slice each: compressed, a window as large as the
+    // pool finds the bytes the files share by itself.
+    whole,
 };
 
 struct statistics {
@@ -38,10 +41,16 @@ struct statistics {
     uint64_t deduplicated_bytes = 0;  // 0 when its pool would outgrow the limit
     bool simple_layout_written = false;
     std::vector<uint32_t> parse_rounds;  // per file of the deduplicated layout, the parses its rounds made
+    // A compressed archive: its pool block, and both candidates' archives
+    // (pool block + directory; 0 where one could not be packed).
+    uint64_t compressed_pool_bytes = 0;
+    uint64_t whole_compressed_bytes = 0;
+    uint64_t deduplicated_compressed_bytes = 0;
+    bool whole_written = false;
 };
 
 struct archive {
-    std::vector<uint8_t> pool;
+    std::vector<uint8_t> pool;  // the pool, or for a compressed archive the block that codes it
     std::vector<uint8_t> directory;  // ends with the zero byte after the last entry
     statistics stats;
 };
@@ -62,8 +71,24 @@ std::string check_names(const std::vector<input_file> &inputs);
 bool pack(const std::vector<input_file> &inputs, layout mode, archive &out, std::string &error,
           uint64_t pool_limit = MAX_POOL_BYTES);
 
+// Packs the inputs as pack does into both the whole and the deduplicated
+// layout, codes each pool into the compressed form's block (LZMA, preset 9
+// extreme, a window as large as the pool up to 64 MiB) and keeps the archive
+// whose block and directory are the smaller. False with a message when
+// neither can be packed or coded.
+bool pack_compressed(const std::vector<input_file> &inputs, archive &out, std::string &error,
+                     uint64_t pool_limit = MAX_POOL_BYTES);
+
+// The pool coded into the compressed form's block; false with a message when
+// the stream would outgrow 32-bit lengths.
+bool compress_pool(const std::vector<uint8_t> &pool, std::vector<uint8_t> &block, std::string &error);
+
+// What liblzma's encoder takes for a pool of that size, its window included.
+uint64_t encoder_memory(uint64_t pool_bytes);
+
 // Walks the directory as the installer's reader does (each name must select
-// exactly one entry) and rebuilds every entry from the pool; true when each
+// exactly one entry), decodes a compressed pool with the installer's decoder
+// and rebuilds every entry from the pool; true when each
 // matches its input byte for byte and the archive holds every rule the reader
 // relies on.
 bool verify(const std::vector<uint8_t> &pool, const std::vector<uint8_t> &directory,

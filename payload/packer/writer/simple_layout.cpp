@@ -115,4 +115,12 @@ bool pack_simple(packing &p, const std::vector<input_file> &inputs) {
     return true;
 }
 
+bool pack_whole(packing &p, const std::vector<input_file> &inputs) {
+    for (const input_file &file : inputs) {
+        if (!p.append(file.bytes.data(), file.bytes.size())) return false;
+        p.finish_file(file);
+    }
+    return true;
+}
+
 }  // namespace packer

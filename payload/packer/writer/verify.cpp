@@ -1,6 +1,10 @@
 // The packer's check of its own output: the directory walked and each name
 // looked up as the installer's reader does it, then every entry rebuilt.
+#include <cstdlib>
+#include <new>
+
 #include "payload/archive_format.h"
+#include "payload/pool_decoder.h"
 #include "payload/packer/engine/second_thread.h"
 #include "payload/packer/writer/packer.h"
 
@@ -68,10 +72,39 @@ bool rebuild(const std::vector<uint8_t> &pool, const walked_entry &entry, std::v
     return true;
 }
 
-}  // namespace
+void *allocate(void *, size_t size) { return std::malloc(size); }
+void release(void *, void *block) { std::free(block); }
 
-bool verify(const std::vector<uint8_t> &pool, const std::vector<uint8_t> &directory,
-            const std::vector<input_file> &inputs, std::string &error) {
+// The pool the slices count in: the block itself, or the pool a compressed
+// block decodes to, as the installer's reader decodes it.
+bool read_pool(const std::vector<uint8_t> &block, std::vector<uint8_t> &decoded, const std::vector<uint8_t> *&pool,
+               std::string &error) {
+    using archive_format::decoding;
+    archive_format::pool_block found;
+    pool = &block;
+    if (!archive_format::read_pool_block(block.data(), block.data() + block.size(), &found)) {
+        error = "the compressed pool's header does not match its stream";
+        return false;
+    }
+    if (!found.compressed) return true;
+    if (!archive_format::stream_intact(found)) {
+        error = "the compressed pool's checksum does not match its stream";
+        return false;
+    }
+    decoded.resize(found.size);
+    ISzAlloc heap = {allocate, release};
+    decoding result = archive_format::decode_pool(found, decoded.data(), &heap);
+    if (result == decoding::no_memory) throw std::bad_alloc();
+    if (result == decoding::damaged) {
+        error = "the compressed pool does not decode to its " + std::to_string(found.size) + " bytes";
+        return false;
+    }
+    pool = &decoded;
+    return true;
+}
+
+bool verify_pool(const std::vector<uint8_t> &pool, const std::vector<uint8_t> &directory,
+                 const std::vector<input_file> &inputs, std::string &error) {
     std::vector<walked_entry> entries(inputs.size());
     const uint8_t *at = directory.data(), *end = at + directory.size();
     for (size_t i = 0; i < inputs.size(); ++i)
@@ -95,6 +128,15 @@ bool verify(const std::vector<uint8_t> &pool, const std::vector<uint8_t> &direct
         return false;
     });
     return error.empty();
+}
+
+}  // namespace
+
+bool verify(const std::vector<uint8_t> &pool, const std::vector<uint8_t> &directory,
+            const std::vector<input_file> &inputs, std::string &error) {
+    std::vector<uint8_t> decoded;
+    const std::vector<uint8_t> *bytes;
+    return read_pool(pool, decoded, bytes, error) && verify_pool(*bytes, directory, inputs, error);
 }
 
 }  // namespace packer
