@@ -132,8 +132,7 @@ struct pool_block {
 // reader that decodes.
 static inline bool read_pool_block(const uint8_t *start, const uint8_t *end, pool_block *pool) {
     size_t bytes = size_t(end - start);
-    pool->compressed = false;
-    pool->size = bytes;
+    *pool = pool_block{false, bytes, nullptr, 0};
     for (size_t i = 0; i < sizeof COMPRESSED_MAGIC; ++i)
         if (i == bytes || start[i] != COMPRESSED_MAGIC[i]) return true;
     pool->compressed = true;

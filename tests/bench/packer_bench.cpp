@@ -1,4 +1,5 @@
-// Packing speed, archive sizes and peak memory of both layouts, on the five
+// Packing speed, archive sizes and peak memory of both layouts and of the
+// compressed archive (against xz -9e of the files laid end to end), on the five
 // sample builds and, when QUENTHALVOX_LIBSTDCXX_SET names the folder that
 // tools/fetch-libstdcxx-set.sh fills, on real builds: the four libstdc++-6.dll,
 // packed under the first four entry names in the order the script gives.
@@ -6,6 +7,7 @@
 // total, and the peak memory that packing the set takes, its inputs
 // included; the label: the parse rounds each file took. --smoke: a tiny generated input, one iteration each.
 #include <benchmark/benchmark.h>
+#include <lzma.h>
 #include <malloc.h>
 
 #include <cstdio>
@@ -49,6 +51,25 @@ std::vector<packer::input_file> sample_inputs() {
     return read_files(SAMPLE_DIR, files, names);
 }
 
+// What xz --format=lzma -9e --lzma1=dict=64MiB makes of the files laid end to
+// end: the same liblzma encoder with the same settings.
+double xz_bytes(const input_set &set) {
+    std::vector<uint8_t> files, coded;
+    for (const packer::input_file &file : set.files) files.insert(files.end(), file.bytes.begin(), file.bytes.end());
+    coded.resize(files.size() + files.size() / 16 + 65536);
+    lzma_options_lzma options;
+    lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME);
+    options.dict_size = 64u << 20;
+    lzma_stream stream = LZMA_STREAM_INIT;
+    lzma_ret result = lzma_alone_encoder(&stream, &options);
+    stream.next_in = files.data(), stream.avail_in = files.size();
+    stream.next_out = coded.data(), stream.avail_out = coded.size();
+    if (result == LZMA_OK) result = lzma_code(&stream, LZMA_FINISH);
+    double bytes = result == LZMA_STREAM_END ? double(stream.total_out) : 0;
+    lzma_end(&stream);
+    return bytes;
+}
+
 std::vector<packer::input_file> libstdcxx_inputs(const char *folder) {
     return read_files(folder, {"x86_64-win32", "i686-win32", "x86_64-posix", "i686-posix"},
                       {"bin/target_cl64", "bin/target_cl32", "bin/target_fl64", "bin/target_fl32"});
@@ -88,20 +109,22 @@ void reset_peak_memory() {
     clear << "5";  // where it cannot be reset, the figure is the whole run's peak
 }
 
-void pack_set(benchmark::State &state, const input_set *set, packer::layout mode) {
+// compressed: the compressed archive, which packs the whole and deduplicated layouts.
+void pack_set(benchmark::State &state, const input_set *set, packer::layout mode, bool compressed) {
     packer::archive archive;
     std::string error;
     reset_peak_memory();
     double before = resident("VmRSS:");
     for (auto _ : state) {
-        if (!packer::pack(set->files, mode, archive, error)) {
+        if (!(compressed ? packer::pack_compressed(set->files, archive, error)
+                         : packer::pack(set->files, mode, archive, error))) {
             state.SkipWithError(error.c_str());
             return;
         }
         benchmark::DoNotOptimize(archive.pool.data());
     }
     const packer::statistics &s = archive.stats;
-    uint64_t total = s.pool_bytes + s.directory_bytes;
+    uint64_t total = archive.pool.size() + s.directory_bytes;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * s.input_bytes));
     state.counters["input"] = double(s.input_bytes);
     state.counters["pool"] = double(s.pool_bytes);
@@ -116,6 +139,12 @@ void pack_set(benchmark::State &state, const input_set *set, packer::layout mode
     for (uint32_t r : s.parse_rounds) rounds += " " + std::to_string(r);
     if (!s.parse_rounds.empty()) state.SetLabel(rounds);
     state.counters["peak_memory"] = resident("VmHWM:") - before + double(s.input_bytes);
+    if (!compressed) return;
+    // Its two encoders run side by side, neither on more than the inputs.
+    state.counters["encoders_memory"] = 2.0 * double(packer::encoder_memory(s.input_bytes));
+    double xz = xz_bytes(*set);
+    state.counters["xz_9e"] = xz;
+    state.counters["total_per_xz"] = xz ? double(total) / xz : 0;
 }
 
 }  // namespace
@@ -142,9 +171,16 @@ int main(int argc, char **argv) {
         }
     }
     for (const input_set &set : sets) {
-        for (packer::layout mode : {packer::layout::deduplicated, packer::layout::simple}) {
-            std::string name = "pack/" + set.name + (mode == packer::layout::simple ? "/simple" : "/deduplicated");
-            auto *b = benchmark::RegisterBenchmark(name.c_str(), pack_set, &set, mode);
+        const struct {
+            const char *kind;
+            packer::layout mode;
+            bool compressed;
+        } runs[] = {{"/deduplicated", packer::layout::deduplicated, false},
+                    {"/simple", packer::layout::simple, false},
+                    {"/compressed", packer::layout::deduplicated, true}};
+        for (const auto &run : runs) {
+            std::string name = "pack/" + set.name + run.kind;
+            auto *b = benchmark::RegisterBenchmark(name.c_str(), pack_set, &set, run.mode, run.compressed);
             b->Unit(benchmark::kMillisecond);
             if (smoke) b->Iterations(1);
         }
