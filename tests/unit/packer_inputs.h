@@ -68,10 +68,10 @@ inline testing::AssertionResult holds_simple_layout(const packer::archive &a, co
     return testing::AssertionSuccess();
 }
 
-inline packer::archive pack_ok(const std::vector<input_file> &inputs, layout mode) {
+inline packer::archive pack_ok(const std::vector<input_file> &inputs, layout mode, bool compressed = false) {
     packer::archive a;
     std::string error;
-    EXPECT_TRUE(packer::pack(inputs, mode, a, error)) << error;
+    EXPECT_TRUE(compressed ? packer::pack_compressed(inputs, a, error) : packer::pack(inputs, mode, a, error)) << error;
     return a;
 }
 

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,12 +19,6 @@ namespace {
 std::string read_file(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// The build's archive, or the one the environment names: the plain archive's scratch build.
-std::string archive_file(const char *variable, const char *built) {
-    const char *named = std::getenv(variable);
-    return read_file(named ? named : built);
 }
 
 struct sample {
@@ -58,7 +51,7 @@ TEST(SampleArchive, SamplesHaveTheSizesOfTheRealBuilds) {
 
 TEST(SampleArchive, HoldsEveryRuleOfTheFormat) {
     packer::archive archive;
-    std::string pool = archive_file("QUENTHALVOX_TEST_POOL", PAYLOAD_POOL_FILE), directory = archive_file("QUENTHALVOX_TEST_DIRECTORY", PAYLOAD_DIRECTORY_FILE);
+    std::string pool = read_file(PAYLOAD_POOL_FILE), directory = read_file(PAYLOAD_DIRECTORY_FILE);
     archive.pool.assign(pool.begin(), pool.end());
     archive.directory.assign(directory.begin(), directory.end());
     std::vector<input_file> inputs;
@@ -70,7 +63,7 @@ TEST(SampleArchive, HoldsEveryRuleOfTheFormat) {
 }
 
 TEST(SampleArchive, ReaderRebuildsEverySampleExactly) {
-    fake::set_payload(archive_file("QUENTHALVOX_TEST_POOL", PAYLOAD_POOL_FILE), archive_file("QUENTHALVOX_TEST_DIRECTORY", PAYLOAD_DIRECTORY_FILE));
+    fake::set_payload(read_file(PAYLOAD_POOL_FILE), read_file(PAYLOAD_DIRECTORY_FILE));
     for (const sample &s : SAMPLES) {
         SCOPED_TRACE(s.file);
         std::string expected = build_file(s);
