@@ -272,8 +272,7 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE object, ACCESS_MASK access, POBJECT_ATTRIBUT
     Inside at = inside(folder->second, {reinterpret_cast<const char16_t *>(name->ObjectName->Buffer),
                                         size_t(name->ObjectName->Length / 2)});
     std::string key = resolve(at.key, !(options & FILE_OPEN_REPARSE_POINT));
-    auto node = files.nodes.find(key);
-    bool creates = node == files.nodes.end() && disposition != FILE_OPEN;
+    bool creates = !files.nodes.count(key) && disposition != FILE_OPEN;
     log_call(creates ? "NtCreateFile(create)" : "NtCreateFile", at.path);
     files.opens.push_back(OpenRecord{at.path, access, share, disposition, options});
     if ((creates || (access & GENERIC_WRITE)) && files.create_fails && files.create_fails(at.path))
@@ -281,6 +280,7 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE object, ACCESS_MASK access, POBJECT_ATTRIBUT
     bool looks = !creates && !(access & (GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES));
     if (looks && files.look_fails && files.look_fails(at.path)) return status_of(ERROR_ACCESS_DENIED);
     if (at.folder_became_link) return status_of(ERROR_BAD_PATHNAME);
+    auto node = files.nodes.find(key);  // after the hooks, which may change the tree
     auto link = files.nodes.find(at.key);
     if (!(options & FILE_OPEN_REPARSE_POINT) && link != files.nodes.end() && link->second.tag == IO_REPARSE_TAG_MOUNT_POINT &&
         !link->second.vouched && user.redirection_trust == User::Trust::enforced)
@@ -305,9 +305,10 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE object, ACCESS_MASK access, POBJECT_ATTRIBUT
 
 namespace {
 
-NTSTATUS dispose(HANDLE object, const OpenObject &open, FileNode &node) {
+NTSTATUS dispose(HANDLE object, const OpenObject &open) {
     if (files.delete_error)
         if (DWORD error = files.delete_error(open.path)) return status_of(error);
+    const FileNode &node = files.nodes.at(open.key);  // after the hook, which may change the tree
     if (node.is_folder && node.link_to.empty() && has_children(open.key)) return status_of(ERROR_DIR_NOT_EMPTY);
     if (open_by_product(open.key, object)) return status_of(ERROR_SHARING_VIOLATION);
     if (DWORD error = held_error(node)) return status_of(error);
@@ -347,7 +348,7 @@ NTSTATUS NTAPI NtSetInformationFile(HANDLE object, PIO_STATUS_BLOCK, PVOID infor
     if (kind == FileRenameInformation) return rename(object, open->second, *static_cast<FILE_RENAME_INFORMATION *>(information));
     bool deletes = kind == FileDispositionInformation;
     log_call(deletes ? "NtSetInformationFile(delete)" : "NtSetInformationFile(attributes)", open->second.path);
-    if (deletes) return dispose(object, open->second, node->second);
+    if (deletes) return dispose(object, open->second);
     node->second.read_only = static_cast<FILE_BASIC_INFORMATION *>(information)->FileAttributes & FILE_ATTRIBUTE_READONLY;
     if (!node->second.other_name.empty()) files.nodes[node->second.other_name].read_only = node->second.read_only;
     return 0;
