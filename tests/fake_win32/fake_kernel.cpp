@@ -164,11 +164,12 @@ void FileSystem::add_folder(std::u16string_view path) {
     nodes[key].is_folder = true;
 }
 
-void FileSystem::add_link(std::u16string_view path, std::u16string_view target, DWORD tag) {
-    std::string key = normalise_path(path);
+FileNode &FileSystem::add_link(std::u16string_view path, std::u16string_view target, DWORD tag, bool vouched) {
+    std::string key = normalise_path(path), target_key = normalise_path(target);
     add_folder(u16(parent_of(key)));
-    std::string target_key = normalise_path(target);
-    nodes[key] = FileNode{folder_exists(target_key), {}, false, Hold::none, target_key, tag, u"\\??\\" + std::u16string(target), false, {}, 0};
+    std::u16string names = u"\\??\\" + std::u16string(target);
+    std::u16string header = {char16_t(tag), char16_t(tag >> 16), char16_t(8 + 2 * names.size()), 0, 0, char16_t(2 * names.size()), 0, 0};
+    return nodes[key] = FileNode{folder_exists(target_key), {}, false, Hold::none, target_key, tag, header + names, vouched, {}, 0};
 }
 
 void FileSystem::add_file(std::u16string_view path, std::string_view bytes) {
@@ -405,14 +406,12 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-// Reads a junction's target, as the system keeps it; the product reads nothing else.
+// Reads a link's reparse data. As many bytes are returned as its header says;
+// any it holds past them stand for what an earlier read left in the buffer.
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD, LPVOID, DWORD, LPVOID out, DWORD out_size, LPDWORD returned, LPOVERLAPPED) {
-    const FileNode &node = files.nodes.at(files.open.at(device).key);
-    WORD header[8] = {0, 0, 0, 0, 0, WORD(2 * node.junction_target.size())};  // the target first in the names
-    if (!node.tag || out_size < DWORD(16 + header[5])) return set_error(ERROR_MORE_DATA);
-    std::memcpy(out, header, 16);
-    std::memcpy(static_cast<char *>(out) + 16, node.junction_target.data(), *returned = header[5]);
-    return TRUE;
+    const std::u16string &data = files.nodes.at(files.open.at(device).key).reparse_data;
+    if (data.empty() || out_size < 2 * data.size()) return set_error(ERROR_MORE_DATA);
+    return std::memcpy(out, data.data(), 2 * data.size()), *returned = 8 + data[2], TRUE;
 }
 
 // Where an open folder really is: every link on its way followed, in the
