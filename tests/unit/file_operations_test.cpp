@@ -83,6 +83,9 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
         {"a junction to a volume's own path, where it does lead", [] { move_folder(u"Volume{0b1c2d3e-0000-0000-0000-100000000000}\\Plugins"); }},
         {"a second junction on the way to the first's target", [] { fake::files.add_file(u"D:\\Other\\Plugins\\Q.dll", "old build"),
              move_folder(u"D:\\Moved\\Plugins"), fake::files.add_link(u"D:\\Moved", u"D:\\Other"); }},
+        // At most one junction on a way, even where the system vouches for both.
+        {"two junctions, one below the other's target", [] { move_folder(u"D:\\Plugins"), fake::files.add_link(u"D:\\FL\\Plugins", u"D:\\Plugins"),
+             fake::files.add_link(u"C:\\Program Files\\FL", u"D:\\FL"); for (auto &node : fake::files.nodes) node.second.vouched = true; }},
         {"an administrator's symbolic link", [] { move_folder(u"D:\\Plugins", fake::User::Trust::enforced, IO_REPARSE_TAG_SYMLINK); }},
         {"a parent folder's name on the way", [] {}, false, ERROR_INVALID_NAME, 0, "old build",
          u"C:\\Program Files\\FL\\..\\FL\\Plugins\\Q.dll"},
