@@ -169,9 +169,9 @@ bool below(const WCHAR *path, const KNOWNFOLDERID &id) {
 }  // namespace
 
 // Only a guard that the system reads back as on vouches for a junction: older
-// systems lack the policy or refuse it, and Wine accepts it without effect and
-// answers the read without filling it in. Systems with the guard have the
-// calls that follow a junction too.
+// systems lack the policy or refuse it, and Wine accepts it without effect, so
+// there none is followed, whatever the read back says. Systems with the guard
+// have the calls that follow a junction too.
 void guard_links(HMODULE kernel32) {
     bool found = find_calls(kernel32,
                             "SetProcessMitigationPolicy\0GetProcessMitigationPolicy\0DeviceIoControl\0"
@@ -180,14 +180,15 @@ void guard_links(HMODULE kernel32) {
     PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
     policy.EnforceRedirectionTrust = 1;
     auto set_policy = as_call<set_mitigation_policy>(kernel32_calls[SET_POLICY]);
-    junctions_vouched = set_policy && set_policy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) && found;
+    links_opened_through = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
+    junctions_vouched = !links_opened_through && set_policy &&
+                        set_policy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) && found;
     policy = {};
     HANDLE this_process = reinterpret_cast<HANDLE>(-1);  // the pseudo handle, as GetCurrentProcess gives it
     junctions_vouched = junctions_vouched &&
                         as_call<get_mitigation_policy>(kernel32_calls[GET_POLICY])(
                             this_process, ProcessRedirectionTrustPolicy, &policy, sizeof policy) &&
                         policy.EnforceRedirectionTrust;
-    links_opened_through = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
 }
 
 // A path with a root ("C:\", "\") starts there, any other in the current

@@ -78,6 +78,7 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
          [] { move_folder(u"D:\\Plugins"), fake::files.node(PLUGIN)->hold = fake::Hold::loaded; }, false, 0,
          OLD_BUILD_HELD | OLD_BUILD_LEFT, "new build"},
         {"an administrator's junction, the guard's state not filled in", [] { move_folder(u"D:\\Plugins", fake::User::Trust::unfilled); }},
+        {"an administrator's junction, a Wine reading the guard back as on", [] { move_folder(u"D:\\Plugins", fake::User::Trust::echoed_by_wine); }},
         {"an administrator's junction, data of another tag", [] { move_folder(u"D:\\Plugins").reparse_data[0] = char16_t(IO_REPARSE_TAG_SYMLINK); }},
         {"an administrator's junction, its target past the bytes read back", [] { move_folder(u"D:\\Plugins").reparse_data[2] -= 2; }},
         {"a junction to a volume's own path, where it does lead", [] { move_folder(u"Volume{0b1c2d3e-0000-0000-0000-100000000000}\\Plugins"); }},
