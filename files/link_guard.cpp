@@ -53,7 +53,8 @@ const ACCESS_MASK FOLDER_ACCESS = FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 // Others may still read and write in a held folder, but not rename or delete
 // it; write sharing, since the system opens a rename's folder for writing.
 const ULONG FOLDER_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
-const DWORD MOST_FOLDERS = sizeof(held_folders::folder) / sizeof(HANDLE);
+// One place stays free on every way, for a junction's target.
+const DWORD MOST_FOLDERS = sizeof(held_folders::folder) / sizeof(HANDLE) - 1;
 
 // A junction's reparse data as the system keeps it; a target longer than any
 // path the installer builds does not fit, and is refused.
@@ -89,17 +90,19 @@ bool leads_to(HANDLE folder, const WCHAR *target, DWORD length) {
 // on a drive where the system vouches for who made it, and only where the
 // handle so opened really is there: nothing on the target's own way, a second
 // junction or a symbolic link, led it elsewhere. The link stays held too.
+// Only a junction's data is read as one, and only as far as this read
+// returned it: past that the buffer holds what an earlier junction left.
 DWORD follow_junction(const WCHAR *name, held_folders *held) {
     DWORD size;
     HANDLE target;
-    if (held->count == MOST_FOLDERS ||
-        !as_call<device_control_call>(kernel32_calls[DEVICE_CONTROL])(innermost(*held), FSCTL_GET_REPARSE_POINT,
+    if (!as_call<device_control_call>(kernel32_calls[DEVICE_CONTROL])(innermost(*held), FSCTL_GET_REPARSE_POINT,
                                                                       nullptr, 0, &junction, sizeof junction, &size,
                                                                       nullptr))
         return ERROR_UNTRUSTED_MOUNT_POINT;
     const WCHAR *to = junction.names + junction.target_offset / sizeof(WCHAR);
     DWORD length = junction.target_length / sizeof(WCHAR);
-    if (DWORD(to + length - junction.names) > sizeof junction.names / sizeof(WCHAR) ||
+    if (junction.tag != IO_REPARSE_TAG_MOUNT_POINT ||
+        sizeof junction - sizeof junction.names + junction.target_offset + junction.target_length > size ||
         !is_drive_path(to, length) ||
         open_through_in(held->folder[held->count - 2], name, FOLDER_ACCESS, FOLDER_SHARING, &target))
         return ERROR_UNTRUSTED_MOUNT_POINT;
@@ -122,7 +125,7 @@ DWORD hold_first(const WCHAR *path, held_folders *held) {
 // At most one junction on a way: a second is refused like any other link.
 OUT_OF_LINE DWORD hold_next(const WCHAR *path, const WCHAR *name, DWORD length, bool create,
                             held_folders *held) {
-    if (held->count == MOST_FOLDERS) return ERROR_FILENAME_EXCED_RANGE;
+    if (held->count >= MOST_FOLDERS) return ERROR_FILENAME_EXCED_RANGE;
     if (!is_usable(name, length)) return ERROR_INVALID_NAME;
     HANDLE folder;
     DWORD error = open_in(innermost(*held), name, FOLDER_ACCESS, FOLDER_SHARING, create ? FILE_OPEN_IF : FILE_OPEN,
@@ -132,8 +135,9 @@ OUT_OF_LINE DWORD hold_next(const WCHAR *path, const WCHAR *name, DWORD length, 
     FILE_ATTRIBUTE_TAG_INFO found;
     error = tag_of(folder, &found);
     if (error) return error;
-    if (junctions_vouched && !held->through_junction && (found.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        found.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT)
+    // Without the reparse attribute the tag is undefined; then no data is read
+    // back, and the folder is refused as a junction that cannot be followed.
+    if (junctions_vouched && !held->through_junction && found.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT)
         return follow_junction(name, held);
     return check_link(found, path);
 }
@@ -165,9 +169,9 @@ bool below(const WCHAR *path, const KNOWNFOLDERID &id) {
 }  // namespace
 
 // Only a guard that the system reads back as on vouches for a junction: older
-// systems lack the policy or refuse it, and Wine accepts it without effect and
-// answers the read without filling it in. Systems with the guard have the
-// calls that follow a junction too.
+// systems lack the policy or refuse it, and Wine accepts it without effect, so
+// there none is followed, whatever the read back says. Systems with the guard
+// have the calls that follow a junction too.
 void guard_links(HMODULE kernel32) {
     bool found = find_calls(kernel32,
                             "SetProcessMitigationPolicy\0GetProcessMitigationPolicy\0DeviceIoControl\0"
@@ -176,14 +180,15 @@ void guard_links(HMODULE kernel32) {
     PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
     policy.EnforceRedirectionTrust = 1;
     auto set_policy = as_call<set_mitigation_policy>(kernel32_calls[SET_POLICY]);
-    junctions_vouched = set_policy && set_policy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) && found;
+    links_opened_through = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
+    junctions_vouched = !links_opened_through && set_policy &&
+                        set_policy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) && found;
     policy = {};
     HANDLE this_process = reinterpret_cast<HANDLE>(-1);  // the pseudo handle, as GetCurrentProcess gives it
     junctions_vouched = junctions_vouched &&
                         as_call<get_mitigation_policy>(kernel32_calls[GET_POLICY])(
                             this_process, ProcessRedirectionTrustPolicy, &policy, sizeof policy) &&
                         policy.EnforceRedirectionTrust;
-    links_opened_through = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
 }
 
 // A path with a root ("C:\", "\") starts there, any other in the current

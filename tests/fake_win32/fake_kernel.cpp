@@ -164,11 +164,12 @@ void FileSystem::add_folder(std::u16string_view path) {
     nodes[key].is_folder = true;
 }
 
-void FileSystem::add_link(std::u16string_view path, std::u16string_view target, DWORD tag) {
-    std::string key = normalise_path(path);
+FileNode &FileSystem::add_link(std::u16string_view path, std::u16string_view target, DWORD tag, bool vouched) {
+    std::string key = normalise_path(path), target_key = normalise_path(target);
     add_folder(u16(parent_of(key)));
-    std::string target_key = normalise_path(target);
-    nodes[key] = FileNode{folder_exists(target_key), {}, false, Hold::none, target_key, tag, u"\\??\\" + std::u16string(target), false, {}, 0};
+    std::u16string names = u"\\??\\" + std::u16string(target);
+    std::u16string header = {char16_t(tag), char16_t(tag >> 16), char16_t(8 + 2 * names.size()), 0, 0, char16_t(2 * names.size()), 0, 0};
+    return nodes[key] = FileNode{folder_exists(target_key), {}, false, Hold::none, target_key, tag, header + names, vouched, {}, 0};
 }
 
 void FileSystem::add_file(std::u16string_view path, std::string_view bytes) {
@@ -272,8 +273,7 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE object, ACCESS_MASK access, POBJECT_ATTRIBUT
     Inside at = inside(folder->second, {reinterpret_cast<const char16_t *>(name->ObjectName->Buffer),
                                         size_t(name->ObjectName->Length / 2)});
     std::string key = resolve(at.key, !(options & FILE_OPEN_REPARSE_POINT));
-    auto node = files.nodes.find(key);
-    bool creates = node == files.nodes.end() && disposition != FILE_OPEN;
+    bool creates = !files.nodes.count(key) && disposition != FILE_OPEN;
     log_call(creates ? "NtCreateFile(create)" : "NtCreateFile", at.path);
     files.opens.push_back(OpenRecord{at.path, access, share, disposition, options});
     if ((creates || (access & GENERIC_WRITE)) && files.create_fails && files.create_fails(at.path))
@@ -281,6 +281,7 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE object, ACCESS_MASK access, POBJECT_ATTRIBUT
     bool looks = !creates && !(access & (GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES));
     if (looks && files.look_fails && files.look_fails(at.path)) return status_of(ERROR_ACCESS_DENIED);
     if (at.folder_became_link) return status_of(ERROR_BAD_PATHNAME);
+    auto node = files.nodes.find(key);  // after the hooks, which may change the tree
     auto link = files.nodes.find(at.key);
     if (!(options & FILE_OPEN_REPARSE_POINT) && link != files.nodes.end() && link->second.tag == IO_REPARSE_TAG_MOUNT_POINT &&
         !link->second.vouched && user.redirection_trust == User::Trust::enforced)
@@ -305,9 +306,10 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE object, ACCESS_MASK access, POBJECT_ATTRIBUT
 
 namespace {
 
-NTSTATUS dispose(HANDLE object, const OpenObject &open, FileNode &node) {
+NTSTATUS dispose(HANDLE object, const OpenObject &open) {
     if (files.delete_error)
         if (DWORD error = files.delete_error(open.path)) return status_of(error);
+    const FileNode &node = files.nodes.at(open.key);  // after the hook, which may change the tree
     if (node.is_folder && node.link_to.empty() && has_children(open.key)) return status_of(ERROR_DIR_NOT_EMPTY);
     if (open_by_product(open.key, object)) return status_of(ERROR_SHARING_VIOLATION);
     if (DWORD error = held_error(node)) return status_of(error);
@@ -347,7 +349,7 @@ NTSTATUS NTAPI NtSetInformationFile(HANDLE object, PIO_STATUS_BLOCK, PVOID infor
     if (kind == FileRenameInformation) return rename(object, open->second, *static_cast<FILE_RENAME_INFORMATION *>(information));
     bool deletes = kind == FileDispositionInformation;
     log_call(deletes ? "NtSetInformationFile(delete)" : "NtSetInformationFile(attributes)", open->second.path);
-    if (deletes) return dispose(object, open->second, node->second);
+    if (deletes) return dispose(object, open->second);
     node->second.read_only = static_cast<FILE_BASIC_INFORMATION *>(information)->FileAttributes & FILE_ATTRIBUTE_READONLY;
     if (!node->second.other_name.empty()) files.nodes[node->second.other_name].read_only = node->second.read_only;
     return 0;
@@ -404,14 +406,12 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-// Reads a junction's target, as the system keeps it; the product reads nothing else.
+// Reads a link's reparse data. As many bytes are returned as its header says;
+// any it holds past them stand for what an earlier read left in the buffer.
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD, LPVOID, DWORD, LPVOID out, DWORD out_size, LPDWORD returned, LPOVERLAPPED) {
-    const FileNode &node = files.nodes.at(files.open.at(device).key);
-    WORD header[8] = {0, 0, 0, 0, 0, WORD(2 * node.junction_target.size())};  // the target first in the names
-    if (!node.tag || out_size < DWORD(16 + header[5])) return set_error(ERROR_MORE_DATA);
-    std::memcpy(out, header, 16);
-    std::memcpy(static_cast<char *>(out) + 16, node.junction_target.data(), *returned = header[5]);
-    return TRUE;
+    const std::u16string &data = files.nodes.at(files.open.at(device).key).reparse_data;
+    if (data.empty() || out_size < 2 * data.size()) return set_error(ERROR_MORE_DATA);
+    return std::memcpy(out, data.data(), 2 * data.size()), *returned = 8 + data[2], TRUE;
 }
 
 // Where an open folder really is: every link on its way followed, in the
@@ -438,9 +438,11 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     return TRUE;
 }
 
-// The product looks by name only where the system opens a link's target when
-// asked for the link itself, as Wine does; this machine never does.
-DWORD WINAPI GetFileAttributesW(LPCWSTR path) { throw std::logic_error("looked at by name: " + narrow(view(path))); }
+// The product looks by name only under Wine, which marks a link at its name.
+DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
+    if (user.redirection_trust != User::Trust::echoed_by_wine) throw std::logic_error("looked at by name: " + narrow(view(path)));
+    return files.nodes.at(resolved(path, false)).tag ? FILE_ATTRIBUTE_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL;
+}
 
 void WINAPI ExitProcess(UINT code) {
     log_call("ExitProcess " + std::to_string(code));

@@ -59,7 +59,8 @@ struct FileNode {
     Hold hold = Hold::none;
     std::string link_to;  // a link (junction, mount point or symbolic link) to this normalised path; empty: none
     DWORD tag = 0;        // its reparse point's tag: a link's, or another kind's such as a cloud placeholder's
-    std::u16string junction_target;  // where a junction says it leads, as the system keeps it ("\??\C:\...")
+    // A link's reparse data as the system keeps it: its header's eight words, then a junction's target ("\??\C:\...").
+    std::u16string reparse_data;
     bool vouched = false;            // an administrator made the link: the system's guard lets it be followed
     std::string other_name;          // a hard link's other name, whose read-only mark is this one's
     DWORD open_error = 0;            // a virus scanner refuses every open of it with this error
@@ -98,8 +99,8 @@ struct FileSystem {
 
     void add_folder(std::u16string_view path);  // with every missing folder above it
     void add_file(std::u16string_view path, std::string_view bytes);  // folders above created too
-    // A link at path to the existing target (a folder link if it is a folder).
-    void add_link(std::u16string_view path, std::u16string_view target, DWORD tag = IO_REPARSE_TAG_MOUNT_POINT);
+    // A link at path to the existing target (a folder link if it is a folder), made by an administrator if vouched.
+    FileNode &add_link(std::u16string_view path, std::u16string_view target, DWORD tag = IO_REPARSE_TAG_MOUNT_POINT, bool vouched = false);
     bool is_folder(std::u16string_view path) const;
     bool is_file(std::u16string_view path) const;
     std::optional<std::string> read(std::u16string_view path) const;

@@ -448,6 +448,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (!std::strcmp(name, "NtCreateFile")) return as_farproc(&NtCreateFile);
         if (!std::strcmp(name, "NtSetInformationFile")) return as_farproc(&NtSetInformationFile);
         if (!std::strcmp(name, "RtlNtStatusToDosError")) return as_farproc(&RtlNtStatusToDosError);
+        if (!std::strcmp(name, "wine_get_version") && user.redirection_trust == User::Trust::echoed_by_wine) return as_farproc(&GetLastError);
     }
     return nullptr;
 }
@@ -460,7 +461,7 @@ BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID b
 
 BOOL WINAPI GetProcessMitigationPolicy(HANDLE process, PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size) {
     log_call("GetProcessMitigationPolicy " + number(policy));
-    if (user.redirection_trust == User::Trust::enforced && process == HANDLE(-1) && size == 4) *static_cast<DWORD *>(buffer) = 1;
+    if (user.redirection_trust >= User::Trust::enforced && process == HANDLE(-1) && size == 4) *static_cast<DWORD *>(buffer) = 1;
     return user.redirection_trust != User::Trust::unknown;
 }
 

@@ -109,8 +109,9 @@ struct User {
     bool has_dpi_function = true;          // SetProcessDpiAwarenessContext exists (Windows 10 1703+)
     bool has_dll_directories_function = true;  // SetDefaultDllDirectories exists (Windows 8, or 7 with KB2533623)
     std::vector<DPI_AWARENESS_CONTEXT> dpi_contexts;  // every call of it
-    // The guard against junctions no administrator made: unknown, on, or read back unfilled as under Wine.
-    enum class Trust { unknown, enforced, unfilled } redirection_trust = Trust::unknown;
+    // The guard against junctions no administrator made: unknown, read back unfilled as under Wine, on; or
+    // read back as on by a Wine (ntdll has wine_get_version) that has no guard, yet opens a link as itself.
+    enum class Trust { unknown, unfilled, enforced, echoed_by_wine } redirection_trust = Trust::unknown;
 
     std::vector<PendingThread> threads;  // created, not yet run
     bool thread_fails = false;           // CreateThread returns null

@@ -20,13 +20,12 @@ void link_system_at(const std::u16string &folder) {
 
 // An administrator moved the plug-in folder to target and left a link there,
 // which the system vouches for where its guard is as given.
-void move_folder(const std::u16string &target, fake::User::Trust trust = fake::User::Trust::enforced,
-                 DWORD tag = IO_REPARSE_TAG_MOUNT_POINT) {
+fake::FileNode &move_folder(const std::u16string &target, fake::User::Trust trust = fake::User::Trust::enforced,
+                            DWORD tag = IO_REPARSE_TAG_MOUNT_POINT) {
     fake::files.add_file(target + u"\\Q.dll", "old build");
     fake::files.nodes.erase(fake::normalise_path(PLUGIN));
-    fake::files.add_link(FOLDER, target, tag);
-    fake::files.nodes[fake::normalise_path(FOLDER)].vouched = true;
     fake::user.redirection_trust = trust;
+    return fake::files.add_link(FOLDER, target, tag, true);
 }
 
 std::map<std::string, std::string> system_files() {
@@ -45,10 +44,11 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
     struct Case {
         const char *name;
         std::function<void()> arrange;
-        bool remove;
-        DWORD error, result;  // the replacement's flags, or the removal
-        const char *plugin;   // bytes at the path, read as a program would; null: nothing
-        const char16_t *path = nullptr;  // the path the call is given, if not the plug-in's
+        // By default a replacement refused for a link, the old build standing.
+        bool remove = false;
+        DWORD error = ERROR_UNTRUSTED_MOUNT_POINT, result = 0;  // the replacement's flags, or the removal
+        const char *plugin = "old build";  // bytes at the path, read as a program would; null: nothing
+        const char16_t *path = nullptr;    // the path the call is given, if not the plug-in's
     } cases[] = {
         // The update's clean-up would move the planted old build into the system's folder.
         {"a mount point on the plug-in folder the installer made, over an old build",
@@ -77,18 +77,17 @@ TEST(FileOperations, FollowNoLinkAndTakeNoFailedLookForNothing) {
         {"an administrator's junction, a host holding the old build: no removal at restart through it",
          [] { move_folder(u"D:\\Plugins"), fake::files.node(PLUGIN)->hold = fake::Hold::loaded; }, false, 0,
          OLD_BUILD_HELD | OLD_BUILD_LEFT, "new build"},
-        {"an administrator's junction, the guard's state not filled in",
-         [] { move_folder(u"D:\\Plugins", fake::User::Trust::unfilled); }, false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
-        {"a junction to a volume's own path, where it does lead",
-         [] { move_folder(u"Volume{0b1c2d3e-0000-0000-0000-100000000000}\\Plugins"); }, false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
-        {"a second junction behind the first",
-         [] {
-             move_folder(u"D:\\Other\\Plugins"), fake::files.add_link(u"D:\\Moved", u"D:\\Other");
-             fake::files.nodes[fake::normalise_path(FOLDER)].junction_target = u"\\??\\D:\\Moved\\Plugins";
-         },
-         false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
-        {"an administrator's symbolic link", [] { move_folder(u"D:\\Plugins", fake::User::Trust::enforced, IO_REPARSE_TAG_SYMLINK); },
-         false, ERROR_UNTRUSTED_MOUNT_POINT, 0, "old build"},
+        {"an administrator's junction, the guard's state not filled in", [] { move_folder(u"D:\\Plugins", fake::User::Trust::unfilled); }},
+        {"an administrator's junction, a Wine reading the guard back as on", [] { move_folder(u"D:\\Plugins", fake::User::Trust::echoed_by_wine); }},
+        {"an administrator's junction, data of another tag", [] { move_folder(u"D:\\Plugins").reparse_data[0] = char16_t(IO_REPARSE_TAG_SYMLINK); }},
+        {"an administrator's junction, its target past the bytes read back", [] { move_folder(u"D:\\Plugins").reparse_data[2] -= 2; }},
+        {"a junction to a volume's own path, where it does lead", [] { move_folder(u"Volume{0b1c2d3e-0000-0000-0000-100000000000}\\Plugins"); }},
+        {"a second junction on the way to the first's target", [] { fake::files.add_file(u"D:\\Other\\Plugins\\Q.dll", "old build"),
+             move_folder(u"D:\\Moved\\Plugins"), fake::files.add_link(u"D:\\Moved", u"D:\\Other"); }},
+        // At most one junction on a way, even where the system vouches for both.
+        {"two junctions, one below the other's target", [] { move_folder(u"D:\\Plugins"), fake::files.add_link(u"D:\\FL\\Plugins", u"D:\\Plugins"),
+             fake::files.add_link(u"C:\\Program Files\\FL", u"D:\\FL"); for (auto &node : fake::files.nodes) node.second.vouched = true; }},
+        {"an administrator's symbolic link", [] { move_folder(u"D:\\Plugins", fake::User::Trust::enforced, IO_REPARSE_TAG_SYMLINK); }},
         {"a parent folder's name on the way", [] {}, false, ERROR_INVALID_NAME, 0, "old build",
          u"C:\\Program Files\\FL\\..\\FL\\Plugins\\Q.dll"},
         {"a folder name ending in a dot", [] {}, false, ERROR_INVALID_NAME, 0, "old build", u"C:\\Program Files\\FL.\\Plugins\\Q.dll"},

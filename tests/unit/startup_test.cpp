@@ -30,9 +30,9 @@ TEST(StartUp, MakesItsCallsInOrderBeforeThePageAndEndsOnCancel) {
         "GetProcAddress DeviceIoControl",  // what a junction the system vouches for is followed with
         "GetProcAddress GetFinalPathNameByHandleW",
         "GetProcAddress CompareStringOrdinal",
-        "SetProcessMitigationPolicy 16 1",  // links no administrator made are not followed
         "GetModuleHandleW ntdll.dll",
         "GetProcAddress wine_get_version",  // only Wine opens a link's target when asked for the link
+        "SetProcessMitigationPolicy 16 1",  // links no administrator made are not followed
         "InitCommonControlsEx 8 255",
         "GetModuleHandleW user32.dll",
         "GetProcAddress SetProcessDpiAwarenessContext",
