@@ -135,9 +135,8 @@ OUT_OF_LINE DWORD hold_next(const WCHAR *path, const WCHAR *name, DWORD length, 
     FILE_ATTRIBUTE_TAG_INFO found;
     error = tag_of(folder, &found);
     if (error) return error;
-    // Without the reparse attribute the tag is undefined; then no data is read
-    // back, and the folder is refused as a junction that cannot be followed.
-    if (junctions_vouched && !held->through_junction && found.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT)
+    if (junctions_vouched && !held->through_junction && (found.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        found.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT)
         return follow_junction(name, held);
     return check_link(found, path);
 }

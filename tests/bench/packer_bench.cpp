@@ -139,8 +139,7 @@ void pack_set(benchmark::State &state, const input_set *set, packer::layout mode
     if (!compressed) return;
     // Its two encoders run side by side, neither on more than the inputs.
     state.counters["encoders_memory"] = 2.0 * double(packer::encoder_memory(s.input_bytes));
-    double xz = xz_bytes(*set);
-    state.counters["xz_9e"] = xz;
+    state.counters["xz_9e"] = xz_bytes(*set);
 }
 
 }  // namespace

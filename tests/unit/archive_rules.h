@@ -30,18 +30,18 @@ uint32_t read32(const bytes &d, size_t at) {
 }
 
 // The pool a compressed block holds, decoded by liblzma rather than the
-// installer's decoder; a block without the magic is the pool itself.
-bool decode_block(const bytes &block, bytes &pool) {
-    pool = block;
-    if (block.size() < 29 || std::string(block.begin(), block.begin() + 8) != "QVX-LZMA") return true;
+// installer's decoder (none where it does not decode); a block without the
+// magic is the pool itself.
+bytes decoded(const bytes &block) {
+    if (block.size() < 29 || std::string(block.begin(), block.begin() + 8) != "QVX-LZMA") return block;
     lzma_filter filters[] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
-    if (lzma_properties_decode(filters, nullptr, &block[24], 5) != LZMA_OK) return false;
-    pool.assign(read32(block, 8) + size_t(1), 0);  // room to spare, so that the end mark is read
+    if (lzma_properties_decode(filters, nullptr, &block[24], 5) != LZMA_OK) return {};
+    bytes pool(read32(block, 8) + size_t(1));  // room to spare, so that the end mark is read
     size_t in = 29, out = 0;
     lzma_ret result = lzma_raw_buffer_decode(filters, nullptr, block.data(), &in, block.size(), pool.data(), &out, pool.size());
     free(filters[0].options);
     pool.pop_back();
-    return result == LZMA_OK && in == block.size() && out == pool.size();
+    return result == LZMA_OK && in == block.size() && out == pool.size() ? pool : bytes{};
 }
 
 struct slice {
@@ -57,8 +57,7 @@ struct walked_entry {
 // Walks the directory, holds it to every rule and rebuilds each entry from the pool.
 testing::AssertionResult holds_rules(const packer::archive &a, const std::vector<input_file> &inputs,
                                      std::vector<walked_entry> *walked = nullptr) {
-    bytes pool;
-    if (!decode_block(a.pool, pool)) return testing::AssertionFailure() << "compressed pool does not decode";
+    const bytes pool = decoded(a.pool);
     std::vector<walked_entry> entries;
     size_t at = 0;
     const bytes &d = a.directory;
