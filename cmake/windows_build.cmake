@@ -38,8 +38,9 @@ foreach(lang C CXX ASM RC)
     endforeach()
 endforeach()
 
-set(PRODUCT_COMPILE_OPTIONS
-    -Oz -flto -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector
+# How the installer's code is generated, its C (the LZMA decoder) included.
+set(PRODUCT_CODE_OPTIONS
+    -Oz -flto -fno-asynchronous-unwind-tables -fno-stack-protector
     # The program's own globals are reached directly, not through an address
     # table kept for data a DLL might export; and its texts are aligned as the
     # ABI asks, not to 32 bytes. Both keep the executable small.
@@ -50,7 +51,8 @@ set(PRODUCT_COMPILE_OPTIONS
     # Unused functions are dropped at link time. No -fdata-sections: with it
     # mingw's gcc puts zero-filled globals into file-backed data sections, and
     # the 16 MB template buffer would be written into the executable.
-    -ffunction-sections
+    -ffunction-sections)
+set(PRODUCT_COMPILE_OPTIONS ${PRODUCT_CODE_OPTIONS} -fno-exceptions -fno-rtti
     -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00
     -Wall -Wextra -Werror)
 
@@ -68,11 +70,11 @@ set(PRODUCT_LINK_OPTIONS
 
 set(installer quenthalvox-installer)
 # The archive's reader and extraction, a target of their own, with the LZMA
-# decoder: the SDK's C file at the installer's size and its own warnings.
+# decoder: the SDK's C file, generated as the installer's code is, with its
+# own warnings.
 add_library(payload_reader OBJECT ${PAYLOAD_READER_SOURCES} ${LZMA_DECODER_SOURCES})
 target_include_directories(payload_reader SYSTEM PUBLIC ${LZMA_SDK_DIR})
-set_source_files_properties(${LZMA_DECODER_SOURCES} PROPERTIES COMPILE_OPTIONS
-    "-Oz;-flto;-fno-asynchronous-unwind-tables;-fno-stack-protector;-mcmodel=small;-fno-tree-loop-distribute-patterns;-ffunction-sections")
+set_source_files_properties(${LZMA_DECODER_SOURCES} PROPERTIES COMPILE_OPTIONS "${PRODUCT_CODE_OPTIONS}")
 add_executable(${installer}
     ${PRODUCT_SOURCES}
     ${RUNTIME_SOURCES}
